@@ -105,14 +105,12 @@ bool Task::launchAndReturnError() {
 
   SpawnFileActions actions;
   if (!actions.ok()) return false;
-  if (state.outputToNull &&
-      posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0) !=
-          0) {
+  if (state.outputToNull && posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO,
+                                                             "/dev/null", O_WRONLY, 0) != 0) {
     return false;
   }
-  if (state.errorToNull &&
-      posix_spawn_file_actions_addopen(actions.get(), STDERR_FILENO, "/dev/null", O_WRONLY, 0) !=
-          0) {
+  if (state.errorToNull && posix_spawn_file_actions_addopen(actions.get(), STDERR_FILENO,
+                                                            "/dev/null", O_WRONLY, 0) != 0) {
     return false;
   }
   // Whatever else we hold open, with or without close-on-exec, stays ours.

@@ -1,6 +1,8 @@
 // The real file manager on real items in a temporary folder.
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -11,14 +13,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fstream>
 #include <functional>
 #include <optional>
 #include <set>
 #include <sstream>
-
-#include <gtest/gtest.h>
 
 #include "platform/platform.h"
 #include "tests/platform/forked.h"
@@ -50,10 +49,10 @@ void expectMatchesLstat(const std::string& path, const FileAttributes& attribute
   ASSERT_EQ(lstat(path.c_str(), &status), 0) << path;
   std::set<std::string> keys;
   for (const auto& [key, ignored] : attributes) keys.insert(key);
-  EXPECT_EQ(keys, (std::set<std::string>{
-                      "NSFileType", "NSFileSize", "NSFileModificationDate", "NSFileReferenceCount",
-                      "NSFilePosixPermissions", "NSFileOwnerAccountID",
-                      "NSFileGroupOwnerAccountID", "NSFileSystemNumber", "NSFileSystemFileNumber"}));
+  EXPECT_EQ(keys, (std::set<std::string>{"NSFileType", "NSFileSize", "NSFileModificationDate",
+                                         "NSFileReferenceCount", "NSFilePosixPermissions",
+                                         "NSFileOwnerAccountID", "NSFileGroupOwnerAccountID",
+                                         "NSFileSystemNumber", "NSFileSystemFileNumber"}));
   EXPECT_EQ(number(attributes, kNSFileSystemNumber), std::uint64_t{status.st_dev});
   EXPECT_EQ(number(attributes, kNSFileSystemFileNumber), std::uint64_t{status.st_ino});
   EXPECT_EQ(number(attributes, kNSFileSize), static_cast<std::uint64_t>(status.st_size));
@@ -184,7 +183,8 @@ TEST(FileManager, ReportsOwnersPermissionsLinkCountAndExactDate) {
   using std::chrono::nanoseconds;
   using std::chrono::seconds;
   const std::vector<DateCase> dates = {
-      {"nanoseconds are kept", {1700000000, 123456789},
+      {"nanoseconds are kept",
+       {1700000000, 123456789},
        Clock::time_point(seconds(1700000000) + nanoseconds(123456789))},
       {"before 1970", {-2, 500000000}, Clock::time_point(nanoseconds(-1500000000))},
       {"the epoch", {0, 0}, Clock::time_point()},
@@ -259,12 +259,9 @@ TEST(FileManager, NamesWithAnyCharactersWork) {
     std::string component;
   };
   const Case cases[] = {
-      {"spaces", " spaced  name "},
-      {"newline", "new\nline"},
-      {"precomposed", "caf\xc3\xa9"},
-      {"decomposed", "cafe\xcc\x81"},
-      {"leading dash", "-rf"},
-      {"not Latin", "\xe6\x97\xa5\xe6\x9c\xac"},
+      {"spaces", " spaced  name "},    {"newline", "new\nline"},
+      {"precomposed", "caf\xc3\xa9"},  {"decomposed", "cafe\xcc\x81"},
+      {"leading dash", "-rf"},         {"not Latin", "\xe6\x97\xa5\xe6\x9c\xac"},
       {"not valid UTF-8", "\xff\xfe"},
   };
   std::set<std::uint64_t> inodes;
@@ -306,8 +303,7 @@ std::optional<std::string> homeInFreshProcess(const std::optional<std::string>& 
     int quiet = open("/dev/null", O_WRONLY);
     dup2(quiet, STDOUT_FILENO);
     const char* argv[] = {"platform_tests",
-                          "--gtest_filter=FileManagerHome.FollowsHomeThenTheUserDatabase",
-                          nullptr};
+                          "--gtest_filter=FileManagerHome.FollowsHomeThenTheUserDatabase", nullptr};
     execv("/proc/self/exe", const_cast<char**>(argv));
     _exit(127);
   }

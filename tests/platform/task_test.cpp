@@ -2,8 +2,10 @@
 // test_child, built with the tests.
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,8 +17,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "platform/platform.h"
 #include "tests/platform/forked.h"
@@ -151,9 +151,9 @@ TEST(Task, PassesPathAndArgumentsExactly) {
   std::filesystem::copy_file(kChild, executable);
   const std::string output = folder / "argv";
 
-  const std::vector<std::string> arguments = {
-      "",  "two  spaces ", "-leading", "--", "new\nline", "caf\xc3\xa9", "cafe\xcc\x81",
-      "$HOME", "*", "'\"\\", ";true", "\t"};
+  const std::vector<std::string> arguments = {"",          "two  spaces ", "-leading",     "--",
+                                              "new\nline", "caf\xc3\xa9",  "cafe\xcc\x81", "$HOME",
+                                              "*",         "'\"\\",        ";true",        "\t"};
   for (const std::string& path : {kChild, executable}) {
     SCOPED_TRACE(path);
     std::vector<std::string> given = {"args", output};
@@ -306,6 +306,31 @@ TEST(Task, WaitsForTheChildEvenWhenWeIgnoreSigchld) {
     if (!exists(marker)) return 11;
     // ...but the kernel reaped it, so how it ended is unknown: never success.
     if (task.terminationStatus() == 0) return 12;
+    return 0;
+  });
+  EXPECT_EQ(result, 0);
+}
+
+TEST(Task, WaitOutlastsSignalsThatInterruptIt) {
+  TemporaryFolder folder;
+  const std::string marker = folder / "finished";
+  int result = testing::runForked([&] {
+    // A handler without SA_RESTART, called every 10 ms while we wait.
+    struct sigaction action {};
+    action.sa_handler = [](int) {};
+    sigaction(SIGALRM, &action, nullptr);
+    itimerval often{{0, 10000}, {0, 10000}};
+    setitimer(ITIMER_REAL, &often, nullptr);
+
+    Task task;
+    task.setExecutableURL(FileURL::fileURLWithPath(kChild, false));
+    task.setArguments({"touch-later", "300", marker});
+    task.setStandardOutputToNullDevice();
+    task.setStandardErrorToNullDevice();
+    if (!task.launchAndReturnError()) return 10;
+    task.waitUntilExit();
+    if (!exists(marker)) return 11;
+    if (task.terminationStatus() != 0) return 12;
     return 0;
   });
   EXPECT_EQ(result, 0);
