@@ -2,7 +2,9 @@
 // and GLib's g_get_home_dir().
 
 #include <glib.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 
@@ -62,8 +64,15 @@ std::optional<FileAttributes> FileManager::attributesOfItemAtPath(const std::str
 
 FileURL FileManager::homeDirectoryForCurrentUser() {
   // GLib takes HOME when it is set, else the user database entry, and keeps
-  // the answer for the life of the process.
-  return FileURL::fileURLWithPath(g_get_home_dir(), true);
+  // the answer for the life of the process. An empty or relative HOME would
+  // make us search a folder under whatever the working directory is, so the
+  // user database decides then.
+  const char* home = g_get_home_dir();
+  if (home == nullptr || home[0] != '/') {
+    const passwd* user = getpwuid(getuid());
+    home = user != nullptr && user->pw_dir != nullptr && user->pw_dir[0] == '/' ? user->pw_dir : "/";
+  }
+  return FileURL::fileURLWithPath(home, true);
 }
 
 }  // namespace uk::platform

@@ -340,6 +340,8 @@ TEST(FileManagerHome, FollowsHomeThenTheUserDatabase) {
       {"any characters", "/tmp/-home with space/caf\xc3\xa9\n",
        "dir:/tmp/-home with space/caf\xc3\xa9\n"},
       {"without HOME, the user database", std::nullopt, std::string("dir:") + user->pw_dir},
+      {"an empty HOME, the user database", "", std::string("dir:") + user->pw_dir},
+      {"a relative HOME, the user database", "relative/home", std::string("dir:") + user->pw_dir},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
