@@ -40,12 +40,17 @@ void Task::setArguments(std::vector<std::string> arguments) {
   }
 }
 
+// Each stream gets a null-device handle of its own.
 void Task::setStandardOutputToNullDevice() {
-  state_->task.standardOutput = [NSFileHandle fileHandleWithNullDevice];
+  @autoreleasepool {
+    state_->task.standardOutput = [NSFileHandle fileHandleWithNullDevice];
+  }
 }
 
 void Task::setStandardErrorToNullDevice() {
-  state_->task.standardError = [NSFileHandle fileHandleWithNullDevice];
+  @autoreleasepool {
+    state_->task.standardError = [NSFileHandle fileHandleWithNullDevice];
+  }
 }
 
 bool Task::launchAndReturnError() {
