@@ -1,0 +1,43 @@
+// Included only by the Linux type check of platform/cocoa: declares the Apple
+// APIs that the platform files call and GNUstep's Foundation and AppKit
+// headers lack, each with the types Apple's SDK gives it (availability and
+// nullability annotations left out). Everything else is checked against
+// GNUstep's own declarations.
+
+#import <AppKit/AppKit.h>
+#import <Foundation/Foundation.h>
+
+// macOS 10.12: the alert styles' current names.
+enum : NSAlertStyle {
+  NSAlertStyleWarning = 0,
+  NSAlertStyleInformational = 1,
+  NSAlertStyleCritical = 2,
+};
+
+// macOS 10.6.
+@interface NSApplication (UKAppleAPI)
+- (BOOL)setActivationPolicy:(NSApplicationActivationPolicy)activationPolicy;
+@end
+
+// macOS 11.0.
+@interface NSButton (UKAppleAPI)
+@property BOOL hasDestructiveAction;
+@end
+
+@interface NSFileManager (UKAppleAPI)
+// macOS 10.12.
+@property(readonly, copy) NSURL* homeDirectoryForCurrentUser;
+// macOS 10.8.
+- (BOOL)trashItemAtURL:(NSURL*)url resultingItemURL:(NSURL**)outResultingURL error:(NSError**)error;
+@end
+
+@interface NSTask (UKAppleAPI)
+// macOS 10.13.
+@property(copy) NSURL* executableURL;
+- (BOOL)launchAndReturnError:(out NSError**)error;
+@end
+
+// macOS 10.11.
+@interface NSURL (UKAppleAPI)
+@property(readonly) BOOL hasDirectoryPath;
+@end
