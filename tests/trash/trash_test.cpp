@@ -179,6 +179,14 @@ std::optional<TrashedItem> trashedItem(const fs::path& trash, const fs::path& or
   return std::nullopt;
 }
 
+// The items and .trashinfo files in a trash, by relative path. GIO makes the
+// trash's empty folders on the way, even when the move then fails.
+Tree trashContents(const fs::path& trash) {
+  Tree tree = snapshot(trash);
+  for (const char* folder : {"", "files", "info"}) tree.erase(folder);
+  return tree;
+}
+
 // Checks what the freedesktop.org Trash specification asks of the .trashinfo.
 void expectWellFormed(const TrashInfo& info) {
   EXPECT_EQ(info.header, "[Trash Info]");
@@ -295,7 +303,7 @@ TEST(TrashMove, ItemOnAnotherVolumeLandsInThatVolumesTrash) {
   fs::path bundle = volume / "Applications/Kellix.app";
   makeBundle(bundle);
   const Tree before = snapshot(bundle);
-  const Tree homeTrashBefore = snapshot(gHomeTrash);
+  const Tree homeTrashBefore = trashContents(gHomeTrash);
 
   Error error;
   ASSERT_TRUE(trash(bundle, &error)) << error.localizedDescription;
@@ -306,7 +314,7 @@ TEST(TrashMove, ItemOnAnotherVolumeLandsInThatVolumesTrash) {
   expectWellFormed(trashed->info);
   EXPECT_EQ(trashed->info.path, "Applications/Kellix.app");
   EXPECT_EQ(snapshot(trashed->location), before);
-  EXPECT_EQ(snapshot(gHomeTrash), homeTrashBefore);
+  EXPECT_EQ(trashContents(gHomeTrash), homeTrashBefore);
 }
 
 // ---------------------------------------------------------------------------
@@ -376,18 +384,18 @@ TEST_P(TrashFailureTest, ItemStaysAndGioDescribesWhy) {
   fs::path item = failure.arrange(folder, mounts);
   for (const ScopedMount& mount : mounts) ASSERT_TRUE(mount.ok()) << std::strerror(errno);
   const Tree before = snapshot(item);
-  const Tree homeTrashArranged = snapshot(gHomeTrash);
+  const Tree homeTrashArranged = trashContents(gHomeTrash);
 
   Error error;
   EXPECT_FALSE(trash(item, &error));
   EXPECT_EQ(error.localizedDescription, failure.description(item));
   EXPECT_EQ(snapshot(item), before);
-  EXPECT_EQ(snapshot(gHomeTrash), homeTrashArranged);
+  EXPECT_EQ(trashContents(gHomeTrash), homeTrashArranged);
 
   // Without anyone to hear the reason, the answer is the same.
   EXPECT_FALSE(trash(item, nullptr));
   EXPECT_EQ(snapshot(item), before);
-  EXPECT_EQ(snapshot(gHomeTrash), homeTrashArranged);
+  EXPECT_EQ(trashContents(gHomeTrash), homeTrashArranged);
   std::error_code ignored;
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder, ignored)) {
     EXPECT_EQ(entry.path().filename().string().find(".Trash"), std::string::npos) << entry.path();
@@ -398,6 +406,16 @@ INSTANTIATE_TEST_SUITE_P(Cases, TrashFailureTest, testing::ValuesIn(kFailureCase
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+// Under the leak checker: GLib 2.74 leaks two strings of its own (the
+// escaped original path and the .trashinfo text) when the final rename into
+// the trash fails. The patterns name only those allocations, so a GError or
+// GFile that we forgot to free is still reported. GLib is built without
+// frame pointers, so only the slow unwinder sees those names.
+extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=0"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:g_uri_escape_string\nleak:g_strdup_printf\n";
+}
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
