@@ -112,9 +112,10 @@ void makeBundle(const fs::path& bundle, std::string_view marker = "") {
   fs::create_symlink("../MacOS/Kellix", bundle / "Contents/Frameworks/Current");
 }
 
+// A fresh folder for one case inside the temporary root.
 fs::path makeCaseFolder() {
   std::string pattern = (gRoot / "case-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return {};
+  if (mkdtemp(pattern.data()) == nullptr) std::abort();  // never work anywhere else
   return pattern;
 }
 
@@ -240,12 +241,19 @@ class ScopedMount {
 // ---------------------------------------------------------------------------
 // Moves that succeed
 
-class TrashMoveTest : public testing::TestWithParam<std::pair<const char*, const char*>> {};
+struct NameCase {
+  const char* name;
+  const char* folder;  // holds the bundle, under the case's temporary folder
+  const char* bundle;
+};
+
+void PrintTo(const NameCase& names, std::ostream* out) { *out << names.name; }
+
+class TrashMoveTest : public testing::TestWithParam<NameCase> {};
 
 TEST_P(TrashMoveTest, BundleLandsInHomeTrashUnchangedAndCanBePutBack) {
-  const auto& [folderName, bundleName] = GetParam();
-  fs::path folder = makeCaseFolder() / fs::path(folderName);
-  fs::path bundle = folder / fs::path(bundleName);
+  const NameCase& names = GetParam();
+  fs::path bundle = makeCaseFolder() / names.folder / names.bundle;
   makeBundle(bundle);
   const Tree before = snapshot(bundle);
 
@@ -265,13 +273,15 @@ TEST_P(TrashMoveTest, BundleLandsInHomeTrashUnchangedAndCanBePutBack) {
   EXPECT_EQ(snapshot(bundle), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, TrashMoveTest,
-                         testing::Values(std::pair{"Applications", "Kellix.app"},
-                                         std::pair{"My Applications", "Kellix Copy.app"},
-                                         std::pair{"Programme für alle",
-                                                   "K\u00e9llix \u65e5\u672c 100%.app"},
-                                         std::pair{"Decomposed", "Ke\u0301llix#?&.app"}),
-                         [](const auto& info) { return "Case" + std::to_string(info.index); });
+const NameCase kNameCases[] = {
+    {"Plain", "Applications", "Kellix.app"},
+    {"Spaces", "My Applications", "Kellix Copy.app"},
+    {"AccentsIdeographsAndPercent", "Programme f\u00fcr alle", "K\u00e9llix \u65e5\u672c 100%.app"},
+    {"DecomposedAndUriReserved", "Decomposed", "Ke\u0301llix#?&;=.app"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Names, TrashMoveTest, testing::ValuesIn(kNameCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TrashMove, TwoItemsWithOneNameAreBothKept) {
   fs::path folder = makeCaseFolder();
