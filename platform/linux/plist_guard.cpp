@@ -233,9 +233,9 @@ class BinaryCheck {
 
   struct Object {
     std::uint8_t kind = 0;
-    std::uint8_t low = 0;       // the marker's low nibble
-    std::uint64_t count = 0;    // bytes, UTF-16 units or entries
-    std::uint64_t body = 0;     // position after the marker and any count
+    std::uint8_t low = 0;     // the marker's low nibble
+    std::uint64_t count = 0;  // bytes, UTF-16 units or entries
+    std::uint64_t body = 0;   // position after the marker and any count
   };
 
   // A container being walked: its references are read one at a time.
@@ -245,7 +245,7 @@ class BinaryCheck {
     std::uint64_t references = 0;  // all references: keys, then values
     std::uint64_t keys = 0;
     std::uint64_t next = 0;
-    std::uint64_t values = 1;      // this container and everything below it
+    std::uint64_t values = 1;  // this container and everything below it
     std::uint64_t payload = 0;
   };
 
@@ -384,8 +384,7 @@ class BinaryCheck {
 
   bool isString(std::uint64_t index) const {
     Object object;
-    return header(index, object) &&
-           (object.kind == kAsciiString || object.kind == kUtf16String);
+    return header(index, object) && (object.kind == kAsciiString || object.kind == kUtf16String);
   }
 
   // Adds a finished child's expansion to the open container, if any.

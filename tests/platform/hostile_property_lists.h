@@ -116,11 +116,11 @@ class BinaryPlistWriter {
     out.insert(out.end(), 6, 0);
     out.push_back(static_cast<std::uint8_t>(offsetSize));
     out.push_back(static_cast<std::uint8_t>(refSize_));
-    appendBigEndian(out, trailer.objectCount != ~std::uint64_t{0} ? trailer.objectCount
-                                                                  : objects_.size(), 8);
+    appendBigEndian(
+        out, trailer.objectCount != ~std::uint64_t{0} ? trailer.objectCount : objects_.size(), 8);
     appendBigEndian(out, trailer.root, 8);
-    appendBigEndian(out, trailer.tableOffset != ~std::uint64_t{0} ? trailer.tableOffset
-                                                                  : tableOffset, 8);
+    appendBigEndian(
+        out, trailer.tableOffset != ~std::uint64_t{0} ? trailer.tableOffset : tableOffset, 8);
     return out;
   }
 

@@ -1,6 +1,8 @@
 // The Linux property-list reader: genuine lists in both encodings convert
 // value for value; hostile ones are refused without crashing.
 
+#include "platform/property_list.h"
+
 #include <gtest/gtest.h>
 #include <plist/plist.h>
 
@@ -9,7 +11,6 @@
 #include <iterator>
 #include <memory>
 
-#include "platform/property_list.h"
 #include "tests/platform/hostile_property_lists.h"
 
 namespace uk::platform {
@@ -90,8 +91,7 @@ TEST_P(GenuineInfoPlist, ParsesWithEveryValue) {
   const PlistDictionary& last = dictionary(exportedTypes[39]);
   EXPECT_EQ(as<std::string>(at(last, "UTTypeIdentifier")), "test.kellix.archive.nsis");
   const PlistDictionary& tags = dictionary(at(last, "UTTypeTagSpecification"));
-  EXPECT_EQ(as<std::string>(as<PlistArray>(at(tags, "public.mime-type"))[0]),
-            "application/x-nsis");
+  EXPECT_EQ(as<std::string>(as<PlistArray>(at(tags, "public.mime-type"))[0]), "application/x-nsis");
 }
 
 INSTANTIATE_TEST_SUITE_P(BothEncodings, GenuineInfoPlist,
@@ -128,8 +128,7 @@ TEST_P(EveryValueType, ConvertsExactly) {
   ASSERT_TRUE(parsed);
   const PlistDictionary& values = dictionary(*parsed);
   EXPECT_EQ(values.size(), 14u);
-  EXPECT_EQ(as<std::string>(at(values, "string")),
-            "Caf\xC3\xA9 e\xCC\x81 <&> \xF0\x9F\x93\xA6");
+  EXPECT_EQ(as<std::string>(at(values, "string")), "Caf\xC3\xA9 e\xCC\x81 <&> \xF0\x9F\x93\xA6");
   EXPECT_EQ(as<std::string>(at(values, "empty string")), "");
   EXPECT_EQ(as<std::int64_t>(at(values, "integer")), 42);
   EXPECT_EQ(as<std::int64_t>(at(values, "negative")), -7);
@@ -170,8 +169,7 @@ std::vector<ShapeCase> shapeCases() {
   using testing::nestedXmlArrays;
   std::vector<ShapeCase> cases = {
       {"empty", {}, false},
-      {"xml_unclosed_dictionary", bytesOf(xmlPlist("<dict><key>a</key><string>b</string>")),
-       false},
+      {"xml_unclosed_dictionary", bytesOf(xmlPlist("<dict><key>a</key><string>b</string>")), false},
       {"xml_mismatched_tags", bytesOf(xmlPlist("<array></dict>")), false},
       {"xml_key_without_value", bytesOf("<plist><dict><key>a</key></plist>"), false},
       {"not_a_property_list", bytesOf("Hello, world, not a property list"), false},
@@ -226,7 +224,8 @@ TEST(PropertyListShapes, ArrayAtTopLevelGivesAnArray) {
 }
 
 TEST(PropertyListShapes, StringAtTopLevelGivesAString) {
-  std::optional<PropertyList> parsed = propertyListWithData(bytesOf(xmlPlist("<string>a</string>")));
+  std::optional<PropertyList> parsed =
+      propertyListWithData(bytesOf(xmlPlist("<string>a</string>")));
   ASSERT_TRUE(parsed);
   EXPECT_EQ(as<std::string>(*parsed), "a");
 }

@@ -39,8 +39,7 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"compatibility_form_differs", "\xEF\xAC\x81", "fi", false},  // ligature fi
         TextCase{"letter_case_differs", "Kellix", "kellix", false},
         TextCase{"accented_case_differs", "\xC3\x89", "\xC3\xA9", false},
-        TextCase{"trailing_space", "APPL ", "APPL", false},
-        TextCase{"both_empty", "", "", true},
+        TextCase{"trailing_space", "APPL ", "APPL", false}, TextCase{"both_empty", "", "", true},
         TextCase{"empty_and_text", "", "APPL", false},
         // Text that is not valid UTF-8 equals only its byte-identical twin,
         // even where a lenient decoder would read the same characters.
@@ -53,8 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "\xF0\x9F\x93\xA6", false},
         TextCase{"overlong_slash_and_slash", "/Applications\xC0\xAF", "/Applications/", false},
         TextCase{"overlong_nul_and_nothing", "APPL\xC0\x80", "APPL", false},
-        TextCase{"five_byte_form_and_character", "\xF8\x88\x80\x80\x80", "\xF0\x88\x80\x80",
-                 false},
+        TextCase{"five_byte_form_and_character", "\xF8\x88\x80\x80\x80", "\xF0\x88\x80\x80", false},
         TextCase{"six_byte_form_twins", "\xFC\x84\x80\x80\x80\x80", "\xFC\x84\x80\x80\x80\x80",
                  true},
         TextCase{"beyond_unicode_and_replacement", "\xF4\x90\x80\x80", "\xEF\xBF\xBD", false},
