@@ -179,6 +179,7 @@ std::optional<FileAttributes> FileManager::attributesOfItemAtPath(const std::str
 }
 
 FileURL FileManager::homeDirectoryForCurrentUser() {
+  world().events.push_back("home");
   return FileURL::fileURLWithPath(world().home, true);
 }
 

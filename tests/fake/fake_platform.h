@@ -61,7 +61,7 @@ class World {
 
   // Records.
   std::vector<std::string> events;  // "probe P", "read P", "run P A1 A2", "running ID",
-                                    // "trash P", "alert MESSAGE", "app CALL"
+                                    // "trash P", "alert MESSAGE", "app CALL", "home"
   std::vector<ToolRun> toolRuns;
   std::vector<ShownAlert> alerts;
   std::vector<std::string> trashed;

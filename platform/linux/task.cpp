@@ -1,0 +1,170 @@
+// Child processes on Linux, over posix_spawn(3) (with glibc's closefrom file
+// action) and waitpid(2).
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/platform.h"
+
+extern char** environ;
+
+namespace uk::platform {
+namespace {
+
+// The status reported when the child's end could not be learnt (a parent
+// that ignores SIGCHLD has its children reaped by the kernel).
+constexpr int kStatusUnknown = -1;
+
+class SpawnFileActions {
+ public:
+  SpawnFileActions() { ok_ = posix_spawn_file_actions_init(&actions_) == 0; }
+  ~SpawnFileActions() {
+    if (ok_) posix_spawn_file_actions_destroy(&actions_);
+  }
+  SpawnFileActions(const SpawnFileActions&) = delete;
+  SpawnFileActions& operator=(const SpawnFileActions&) = delete;
+  bool ok() const { return ok_; }
+  posix_spawn_file_actions_t* get() { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+  bool ok_ = false;
+};
+
+class SpawnAttributes {
+ public:
+  SpawnAttributes() { ok_ = posix_spawnattr_init(&attributes_) == 0; }
+  ~SpawnAttributes() {
+    if (ok_) posix_spawnattr_destroy(&attributes_);
+  }
+  SpawnAttributes(const SpawnAttributes&) = delete;
+  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+  bool ok() const { return ok_; }
+  posix_spawnattr_t* get() { return &attributes_; }
+
+ private:
+  posix_spawnattr_t attributes_;
+  bool ok_ = false;
+};
+
+// Waits for the child to end, however long it takes. Gives its raw wait
+// status, or nothing when the child cannot be waited for.
+std::optional<int> waitFor(pid_t pid) {
+  int status = 0;
+  for (;;) {
+    if (waitpid(pid, &status, 0) == pid) return status;
+    if (errno != EINTR) return std::nullopt;
+  }
+}
+
+}  // namespace
+
+struct Task::State {
+  std::string executable;
+  std::vector<std::string> arguments;
+  bool outputToNull = false;
+  bool errorToNull = false;
+  pid_t pid = -1;
+  bool exited = false;
+  int status = kStatusUnknown;
+};
+
+Task::Task() : state_(std::make_unique<State>()) {}
+
+Task::~Task() {
+  // A launched child is always waited for, so none is left behind as a
+  // zombie.
+  if (state_->pid > 0 && !state_->exited) waitUntilExit();
+}
+
+void Task::setExecutableURL(const FileURL& url) { state_->executable = url.path(); }
+
+void Task::setArguments(std::vector<std::string> arguments) {
+  state_->arguments = std::move(arguments);
+}
+
+void Task::setStandardOutputToNullDevice() { state_->outputToNull = true; }
+
+void Task::setStandardErrorToNullDevice() { state_->errorToNull = true; }
+
+bool Task::launchAndReturnError() {
+  State& state = *state_;
+  if (state.pid > 0) return false;
+
+  std::vector<char*> argv;
+  argv.reserve(state.arguments.size() + 2);
+  argv.push_back(state.executable.data());
+  for (std::string& argument : state.arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+
+  SpawnFileActions actions;
+  if (!actions.ok()) return false;
+  if (state.outputToNull &&
+      posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0) !=
+          0) {
+    return false;
+  }
+  if (state.errorToNull &&
+      posix_spawn_file_actions_addopen(actions.get(), STDERR_FILENO, "/dev/null", O_WRONLY, 0) !=
+          0) {
+    return false;
+  }
+  // Whatever else we hold open, with or without close-on-exec, stays ours.
+  if (posix_spawn_file_actions_addclosefrom_np(actions.get(), STDERR_FILENO + 1) != 0) {
+    return false;
+  }
+
+  // The child starts clean whatever our own dispositions and mask are: a
+  // tool that inherits an ignored SIGPIPE or SIGCHLD misbehaves. The set is
+  // filled by hand because sigfillset leaves out the C library's two internal
+  // signals, and glibc's posix_spawn would otherwise hand them to the child
+  // ignored.
+  SpawnAttributes attributes;
+  if (!attributes.ok()) return false;
+  sigset_t all;
+  sigset_t none;
+  std::memset(&all, 0xff, sizeof all);
+  sigemptyset(&none);
+  if (posix_spawnattr_setsigdefault(attributes.get(), &all) != 0 ||
+      posix_spawnattr_setsigmask(attributes.get(), &none) != 0 ||
+      posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK) !=
+          0) {
+    return false;
+  }
+
+  // glibc reports a failed exec (no such file, not executable, not a
+  // program) as the result, after reaping the child itself.
+  pid_t pid = -1;
+  if (posix_spawn(&pid, state.executable.c_str(), actions.get(), attributes.get(), argv.data(),
+                  environ) != 0) {
+    return false;
+  }
+  state.pid = pid;
+  return true;
+}
+
+void Task::waitUntilExit() {
+  State& state = *state_;
+  if (state.pid <= 0 || state.exited) return;
+  std::optional<int> status = waitFor(state.pid);
+  state.exited = true;
+  if (!status) {
+    state.status = kStatusUnknown;
+  } else if (WIFEXITED(*status)) {
+    state.status = WEXITSTATUS(*status);
+  } else if (WIFSIGNALED(*status)) {
+    state.status = 128 + WTERMSIG(*status);
+  } else {
+    state.status = kStatusUnknown;
+  }
+}
+
+int Task::terminationStatus() const { return state_->exited ? state_->status : kStatusUnknown; }
+
+}  // namespace uk::platform

@@ -1,0 +1,30 @@
+#pragma once
+
+// Runs a piece of a test in a forked copy of the test process, so that what
+// it changes about the process (signal dispositions, user id, environment)
+// stays out of the other tests. The body returns its exit status: 0 for
+// success, a distinct number for each way it can fail.
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <functional>
+
+namespace uk::testing {
+
+// Gives the body's exit status, or 1000 plus the signal that ended it.
+inline int runForked(const std::function<int()>& body) {
+  std::fflush(nullptr);
+  pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) _exit(body());
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -2;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+}
+
+}  // namespace uk::testing
