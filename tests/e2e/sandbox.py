@@ -104,6 +104,11 @@ class Sandbox:
             digest = hashlib.sha256(file.read()).hexdigest()
         return (info.st_ino, info.st_mtime_ns, info.st_mode, digest)
 
+    def move_kelx(self, inside, to):
+        """Moves an archive as part of a layout, before the uninstaller runs."""
+        os.rename(self.path(inside), self.path(to))
+        self.kelx_before[to] = self.kelx_before.pop(inside)
+
     def kelx_changes(self):
         """The .kelx archives whose place, bytes or times differ from before."""
         return [path for path, before in self.kelx_before.items()
@@ -150,9 +155,11 @@ class Sandbox:
         os.chmod(self.path(inside), 0o755)
 
     def plan(self, tool, *rules):
-        """Scripts a stub tool: rules of the form 'glob action [parameters]',
-        the first match deciding (see stub_tool.cpp)."""
-        self.write(f"{PLAN_FOLDER}/{os.path.basename(tool)}", "".join(r + "\n" for r in rules).encode())
+        """Scripts a stub tool with rules (glob over its arguments joined by
+        spaces, action with parameters); the first match decides (see
+        stub_tool.cpp)."""
+        text = "".join(f"{glob}\t{action}\n" for glob, action in rules)
+        self.write(f"{PLAN_FOLDER}/{os.path.basename(tool)}", text.encode())
 
     def calls(self, tool=None):
         """The recorded stub runs, in order, optionally of one tool only."""

@@ -10,7 +10,7 @@
 //   end
 // The plan is /var/lib/uk-e2e/plan/<file name of this executable>, one rule a
 // line:
-//   <glob over the arguments joined by spaces> <action> [parameters]
+//   <glob over the arguments joined by spaces> TAB <action> [parameters]
 // The first rule whose glob matches decides; with no plan or no match the
 // tool exits 0. Actions:
 //   exit N              exit with status N
@@ -90,9 +90,12 @@ int main(int argc, char** argv) {
   std::ifstream plan(kPlanFolder + baseName(self));
   std::string line;
   while (std::getline(plan, line)) {
-    std::istringstream words(line);
-    std::string glob, action;
-    if (!(words >> glob >> action)) continue;
+    const auto tab = line.find('\t');
+    if (tab == std::string::npos) continue;
+    const std::string glob = line.substr(0, tab);
+    std::istringstream words(line.substr(tab + 1));
+    std::string action;
+    if (!(words >> action)) continue;
     if (fnmatch(glob.c_str(), joined.c_str(), 0) != 0) continue;
     if (action == "exit") {
       int status = 0;

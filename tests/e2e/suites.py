@@ -141,6 +141,7 @@ def bundles(*placements):
 
 def home_applications_linked_to_system(sandbox):
     sandbox.make_bundle("/Applications")
+    sandbox.move_kelx(HOME_APPLICATIONS + "/Notes.kelx", HOME + "/Notes.kelx")
     shutil.rmtree(sandbox.path(HOME_APPLICATIONS))
     os.symlink("/Applications", sandbox.path(HOME_APPLICATIONS))
 
@@ -167,13 +168,13 @@ DISCOVERY = [
      discovery_case(executable_named_elsewhere, [], [])),
     ("signature of the /Applications copy rejected beside a genuine home copy",
      discovery_case(bundles(("/Applications", None), (HOME_APPLICATIONS, None)), [H], [A, H],
-                    plan=["*/Applications/Kellix.app exit 1"])),
+                    plan=[(f"--verify --strict {A}", "exit 1")])),
     ("signature tool killed while checking the home copy",
      discovery_case(bundles(("/Applications", None), (HOME_APPLICATIONS, None)), [A], [A, H],
-                    plan=[f"*{H} signal 9"])),
+                    plan=[(f"* {H}", "signal 9")])),
     ("both signatures rejected",
      discovery_case(bundles(("/Applications", None), (HOME_APPLICATIONS, None)), [], [A, H],
-                    plan=["* exit 1"])),
+                    plan=[("*", "exit 1")])),
     ("home Applications folder is a link to /Applications",
      discovery_case(home_applications_linked_to_system, [A], [A])),
 ]
@@ -253,9 +254,9 @@ MOVE = [
 ]
 
 LAUNCH_SERVICES_FAILS = [
-    ("registration tool exits 1", move_case(["/Applications"], ["* exit 1"], extra=FINDER_LINE)),
-    ("registration tool killed by SIGKILL", move_case(["/Applications"], ["* signal 9"], extra=FINDER_LINE)),
-    ("registration tool killed by SIGTERM", move_case(["/Applications"], ["* signal 15"], extra=FINDER_LINE)),
+    ("registration tool exits 1", move_case(["/Applications"], [("*", "exit 1")], extra=FINDER_LINE)),
+    ("registration tool killed by SIGKILL", move_case(["/Applications"], [("*", "signal 9")], extra=FINDER_LINE)),
+    ("registration tool killed by SIGTERM", move_case(["/Applications"], [("*", "signal 15")], extra=FINDER_LINE)),
     ("registration tool missing", move_case(["/Applications"], remove_lsregister=True, extra=FINDER_LINE)),
     ("fails for the first copy only",
      lambda sandbox, failures, options: move_mixed_refresh(sandbox, failures, options)),
@@ -265,7 +266,7 @@ LAUNCH_SERVICES_FAILS = [
 def move_mixed_refresh(sandbox, failures, options):
     sandbox.make_bundle("/Applications")
     sandbox.make_bundle(HOME_APPLICATIONS)
-    sandbox.plan(LSREGISTER, f"-u {A} exit 1")
+    sandbox.plan(LSREGISTER, (f"-u {A}", "exit 1"))
     before = snapshot(sandbox, A, H)
     outcome = report(MOVED_TITLE, [f"Moved to Trash: {A}{FINDER_LINE}", f"Moved to Trash: {H}"])
     uninstall(sandbox, failures, options, ["2", ""], [confirmation([A, H]), outcome])
@@ -341,7 +342,7 @@ def change_identifier_in_place(sandbox):
 
 
 def signature_now_rejected(sandbox):
-    sandbox.plan(CODESIGN, "* exit 1")
+    sandbox.plan(CODESIGN, ("*", "exit 1"))
 
 
 def changed_case(change, checked):
@@ -426,11 +427,11 @@ def move_fails_case(lsregister_plan, registrations, checked, taken_away=False):
 
 MOVE_FAILS = [
     ("read-only /Applications: unregistered, then registered again once",
-     move_fails_case(["* exit 0"], [["-u", A], ["-f", A]], [A, A, A])),
+     move_fails_case([("*", "exit 0")], [["-u", A], ["-f", A]], [A, A, A])),
     ("read-only /Applications and unregistration failed: no second check, no -f",
-     move_fails_case(["-u * exit 1"], [["-u", A]], [A, A])),
+     move_fails_case([("-u *", "exit 1")], [["-u", A]], [A, A])),
     ("bundle taken away during unregistration: no -f",
-     move_fails_case([f"-u * rename {A} /Applications/Kellix-old.app 0"], [["-u", A]], [A, A],
+     move_fails_case([("-u *", f"rename {A} /Applications/Kellix-old.app 0")], [["-u", A]], [A, A],
                      taken_away=True)),
 ]
 

@@ -67,6 +67,7 @@ class TerminalRun:
     """The uninstaller started with piped standard streams and no display."""
 
     def __init__(self, sandbox, program):
+        self.sandbox = sandbox
         self.process = sandbox.start([program], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      stderr=subprocess.PIPE)
         # What the tools it starts must inherit as their standard input.
@@ -82,17 +83,26 @@ class TerminalRun:
     def transcript(self):
         return self.out.decode(errors="replace")
 
+    def waiting_for_input(self):
+        """True while the program is blocked reading its standard input."""
+        try:
+            with open(self.sandbox.path(f"/proc/{self.process.pid}/syscall")) as file:
+                return file.read().split()[:2] == ["0", "0x0"]
+        except OSError:
+            return False
+
     def read_until(self, text, limit=60):
-        """Reads standard output until `text` has appeared; fails if the
-        program ends or stays silent for `limit` seconds first (a hang guard,
-        not a measurement)."""
+        """Reads standard output until `text` has appeared. Fails if the
+        program ends, or waits for an answer, first; `limit` seconds of
+        silence are a hang guard, not a measurement."""
         wanted = text.encode()
         deadline = time.monotonic() + limit
         while wanted not in self.out:
-            remaining = deadline - time.monotonic()
-            ready, _, _ = select.select([self.process.stdout], [], [], max(remaining, 0))
+            ready, _, _ = select.select([self.process.stdout], [], [], 0.1)
             if not ready:
-                raise AssertionError(f"no {text!r} on standard output; so far:\n{self.transcript()}")
+                if self.waiting_for_input() or time.monotonic() > deadline:
+                    raise AssertionError(f"no {text!r} on standard output; so far:\n{self.transcript()}")
+                continue
             chunk = os.read(self.process.stdout.fileno(), 65536)
             if not chunk:
                 raise AssertionError(f"output ended before {text!r}; got:\n{self.transcript()}")
