@@ -61,6 +61,7 @@ class Sandbox:
         self.program = os.path.abspath(program)
         self.root = os.path.join(base, "root")
         self.processes = []
+        self.extra_environment = {}
         mount("-t", "tmpfs", "-o", "mode=0755", "uk-e2e", base)
         for folder in ("upper", "work", "root"):
             os.mkdir(os.path.join(base, folder))
@@ -208,6 +209,7 @@ class Sandbox:
                 env[name] = os.environ[name]
         if display is not None:
             env["DISPLAY"] = display
+        env.update(self.extra_environment)
         return env
 
     def start(self, argv, display=None, **options):
