@@ -1,12 +1,19 @@
-// Property-list parsing over libplist (XML and binary encodings).
+// Property-list parsing over libplist (XML and binary encodings), behind a
+// pre-check of the bytes that libplist 2.2.0 would mishandle.
 
 #include "platform/property_list.h"
 
+#include <glib.h>
 #include <plist/plist.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <map>
 #include <memory>
+#include <vector>
+
+#include "platform/linux/plist_guard.h"
 
 namespace uk::platform {
 namespace {
@@ -17,82 +24,124 @@ struct PlistDeleter {
 using PlistHandle = std::unique_ptr<void, PlistDeleter>;
 
 struct FreeDeleter {
-  void operator()(char* p) const { std::free(p); }
+  void operator()(void* p) const { std::free(p); }
 };
-using CString = std::unique_ptr<char, FreeDeleter>;
 
-std::optional<PropertyList> convert(plist_t node) {
+std::optional<std::string> utf8Text(const char* text) {
+  if (text == nullptr) return std::nullopt;
+  const std::size_t length = std::strlen(text);
+  const gchar* invalid = nullptr;
+  if (!g_utf8_validate(text, static_cast<gssize>(length), &invalid)) return std::nullopt;
+  return std::string(text, length);
+}
+
+// Converts a leaf node; containers are left empty for the caller to fill.
+bool convertValue(plist_t node, PropertyList& out) {
   switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
       uint8_t value = 0;
       plist_get_bool_val(node, &value);
-      return PropertyList{value != 0};
+      out.value = value != 0;
+      return true;
     }
     case PLIST_UINT: {
+      // Negative integers arrive in two's complement; large unsigned ones
+      // keep their bits.
       uint64_t value = 0;
       plist_get_uint_val(node, &value);
-      return PropertyList{static_cast<std::int64_t>(value)};
+      out.value = static_cast<std::int64_t>(value);
+      return true;
     }
     case PLIST_REAL: {
       double value = 0;
       plist_get_real_val(node, &value);
-      return PropertyList{value};
+      out.value = value;
+      return true;
     }
     case PLIST_STRING: {
-      char* raw = nullptr;
-      plist_get_string_val(node, &raw);
-      CString value(raw);
-      if (!value) return std::nullopt;
-      return PropertyList{std::string(value.get())};
+      uint64_t length = 0;
+      std::optional<std::string> text = utf8Text(plist_get_string_ptr(node, &length));
+      if (!text) return false;
+      out.value = std::move(*text);
+      return true;
     }
     case PLIST_DATA: {
-      char* raw = nullptr;
       uint64_t length = 0;
-      plist_get_data_val(node, &raw, &length);
-      CString value(raw);
+      const char* bytes = plist_get_data_ptr(node, &length);
       PlistData data;
-      if (value) data.bytes.assign(value.get(), value.get() + length);
-      return PropertyList{std::move(data)};
+      if (bytes != nullptr) data.bytes.assign(bytes, bytes + length);
+      out.value = std::move(data);
+      return true;
     }
     case PLIST_DATE: {
+      // libplist gives whole seconds and the magnitude of the fraction.
       int32_t seconds = 0;
       int32_t microseconds = 0;
       plist_get_date_val(node, &seconds, &microseconds);
-      return PropertyList{PlistDate{seconds + microseconds / 1e6}};
+      const double fraction = microseconds / 1e6;
+      out.value = PlistDate{seconds < 0 ? seconds - fraction : seconds + fraction};
+      return true;
     }
-    case PLIST_ARRAY: {
-      PlistArray array;
-      const uint32_t size = plist_array_get_size(node);
-      array.reserve(size);
-      for (uint32_t i = 0; i < size; ++i) {
-        std::optional<PropertyList> item = convert(plist_array_get_item(node, i));
-        if (!item) return std::nullopt;
-        array.push_back(std::move(*item));
-      }
-      return PropertyList{std::move(array)};
-    }
-    case PLIST_DICT: {
-      PlistDictionary dictionary;
-      plist_dict_iter iter = nullptr;
-      plist_dict_new_iter(node, &iter);
-      if (iter == nullptr) return std::nullopt;
-      std::unique_ptr<void, decltype(&std::free)> iterOwner(iter, &std::free);
-      for (;;) {
-        char* rawKey = nullptr;
-        plist_t value = nullptr;
-        plist_dict_next_item(node, iter, &rawKey, &value);
-        CString key(rawKey);
-        if (!key || value == nullptr) break;
-        std::optional<PropertyList> item = convert(value);
-        if (!item) return std::nullopt;
-        dictionary.insert_or_assign(std::string(key.get()), std::move(*item));
-      }
-      return PropertyList{std::move(dictionary)};
-    }
+    case PLIST_ARRAY:
+      out.value = PlistArray{};
+      return true;
+    case PLIST_DICT:
+      out.value = PlistDictionary{};
+      return true;
     default:
       // Keyed-archive UIDs and anything newer have no place in our tree.
-      return std::nullopt;
+      return false;
   }
+}
+
+// Converts the whole tree with an explicit work list, so the depth of the
+// input never reaches the call stack. Each container is sized before its
+// children are queued, so the queued targets stay where they are.
+std::optional<PropertyList> convert(plist_t root) {
+  struct Work {
+    plist_t node;
+    PropertyList* target;
+  };
+  PropertyList result;
+  std::vector<Work> pending{{root, &result}};
+  while (!pending.empty()) {
+    const Work work = pending.back();
+    pending.pop_back();
+    if (!convertValue(work.node, *work.target)) return std::nullopt;
+    if (auto* array = std::get_if<PlistArray>(&work.target->value)) {
+      array->resize(plist_array_get_size(work.node));
+      plist_array_iter iter = nullptr;
+      plist_array_new_iter(work.node, &iter);
+      if (iter == nullptr) return std::nullopt;
+      std::unique_ptr<void, FreeDeleter> iterOwner(iter);
+      for (PropertyList& slot : *array) {
+        plist_t item = nullptr;
+        plist_array_next_item(work.node, iter, &item);
+        if (item == nullptr) return std::nullopt;
+        pending.push_back({item, &slot});
+      }
+    } else if (auto* dictionary = std::get_if<PlistDictionary>(&work.target->value)) {
+      plist_dict_iter iter = nullptr;
+      plist_dict_new_iter(work.node, &iter);
+      if (iter == nullptr) return std::nullopt;
+      std::unique_ptr<void, FreeDeleter> iterOwner(iter);
+      // A key repeated in a binary list keeps its last value, as a repeated
+      // key in XML does when libplist parses it.
+      std::map<std::string, plist_t> items;
+      for (;;) {
+        char* rawKey = nullptr;
+        plist_t item = nullptr;
+        plist_dict_next_item(work.node, iter, &rawKey, &item);
+        std::unique_ptr<char, FreeDeleter> keyOwner(rawKey);
+        if (rawKey == nullptr || item == nullptr) break;
+        std::optional<std::string> key = utf8Text(rawKey);
+        if (!key) return std::nullopt;
+        items.insert_or_assign(std::move(*key), item);
+      }
+      for (auto& [key, item] : items) pending.push_back({item, &(*dictionary)[key]});
+    }
+  }
+  return result;
 }
 
 }  // namespace
@@ -100,6 +149,7 @@ std::optional<PropertyList> convert(plist_t node) {
 std::optional<PropertyList> propertyListWithData(std::span<const std::uint8_t> bytes) {
   // libplist takes a 32-bit length; never let a longer input be cut short.
   if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) return std::nullopt;
+  if (!propertyListIsSafeToParse(bytes)) return std::nullopt;
   plist_t root = nullptr;
   plist_from_memory(reinterpret_cast<const char*>(bytes.data()),
                     static_cast<uint32_t>(bytes.size()), &root);
