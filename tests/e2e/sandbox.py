@@ -28,6 +28,7 @@ HOME_APPLICATIONS = HOME + "/Applications"
 TRASH = HOME + "/.local/share/Trash"
 CALL_LOG = "/var/log/uk-e2e/calls"
 PLAN_FOLDER = "/var/lib/uk-e2e/plan"
+LEAK_SUPPRESSIONS = "/etc/uk-e2e/lsan.supp"
 
 GENUINE_INFO = {
     "CFBundleIdentifier": "test.kellix.Archiver",
@@ -75,6 +76,9 @@ class Sandbox:
 
         for folder in ("/Applications", HOME, os.path.dirname(CALL_LOG), PLAN_FOLDER):
             os.makedirs(self.path(folder), exist_ok=True)
+        os.makedirs(self.path(os.path.dirname(LEAK_SUPPRESSIONS)))
+        shutil.copy(os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp"),
+                    self.path(LEAK_SUPPRESSIONS))
         self.install_tool(CODESIGN, stub)
         self.install_tool(LSREGISTER, stub)
         self.kelx = {HOME + "/Holiday photos.kelx": b"KELX\x01" + bytes(range(256)) * 8,
@@ -203,10 +207,17 @@ class Sandbox:
     def environment(self, display=None):
         env = {"PATH": "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
                "HOME": HOME, "USER": "root", "LOGNAME": "root", "LANG": "C.UTF-8"}
-        # The sanitizer runtimes' own settings, when the build has them.
+        # The sanitizer runtimes' own settings (read only by a sanitizer
+        # build): leaks of the system's libraries are not the uninstaller's,
+        # and full stacks let the suppressions name them precisely.
         for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
             if name in os.environ:
                 env[name] = os.environ[name]
+        env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"),
+                                                     "fast_unwind_on_malloc=0"]))
+        env["LSAN_OPTIONS"] = ":".join(filter(None, [env.get("LSAN_OPTIONS"),
+                                                     f"suppressions={LEAK_SUPPRESSIONS}",
+                                                     "print_suppressions=0"]))
         if display is not None:
             env["DISPLAY"] = display
         env.update(self.extra_environment)
