@@ -1,0 +1,102 @@
+// Alerts as modal GTK 3 message dialogs.
+
+#include "platform/linux/alert_gtk.h"
+
+#include <memory>
+#include <string>
+
+namespace uk::platform::gtk {
+namespace {
+
+struct GFreeDeleter {
+  void operator()(gchar* p) const { g_free(p); }
+};
+
+// GTK labels take UTF-8 only; a path in the texts may hold any bytes, shown
+// here with replacement characters.
+std::unique_ptr<gchar, GFreeDeleter> validUtf8(const std::string& text) {
+  return std::unique_ptr<gchar, GFreeDeleter>(
+      g_utf8_make_valid(text.c_str(), static_cast<gssize>(text.size())));
+}
+
+GtkMessageType messageType(AlertStyle style) {
+  switch (style) {
+    case AlertStyle::warning:
+      return GTK_MESSAGE_WARNING;
+    case AlertStyle::informational:
+      return GTK_MESSAGE_INFO;
+    case AlertStyle::critical:
+      return GTK_MESSAGE_ERROR;
+  }
+  return GTK_MESSAGE_WARNING;
+}
+
+// Once the window is on the screen, takes the keyboard focus: with a window
+// manager this asks it to activate the window, without one it sets the focus
+// directly.
+gboolean focusWhenMapped(GtkWidget* widget, GdkEvent*, gpointer) {
+  gdk_window_focus(gtk_widget_get_window(widget), gtk_get_current_event_time());
+  return FALSE;
+}
+
+}  // namespace
+
+bool displayAvailable() {
+  static const bool available = [] {
+    g_set_prgname("UninstallKellix");
+    g_set_application_name(kWindowTitle);
+    return gtk_init_check(nullptr, nullptr) != FALSE;
+  }();
+  return available;
+}
+
+GtkWidget* newAlertDialog(const Alert& alert) {
+  GtkWidget* dialog =
+      gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, messageType(alert.alertStyle()),
+                             GTK_BUTTONS_NONE, "%s", validUtf8(alert.messageText()).get());
+  if (!alert.informativeText().empty()) {
+    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s",
+                                             validUtf8(alert.informativeText()).get());
+  }
+  gtk_window_set_title(GTK_WINDOW(dialog), kWindowTitle);
+  gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
+
+  const auto& buttons = alert.buttons();
+  const std::size_t returnIndex = alert.returnButtonIndex();
+  for (std::size_t i = 0; i < buttons.size(); ++i) {
+    GtkWidget* button = gtk_dialog_add_button(
+        GTK_DIALOG(dialog), validUtf8(buttons[i].title()).get(), static_cast<int>(i));
+    // Titles are shown as written: an underscore is not a mnemonic mark.
+    gtk_button_set_use_underline(GTK_BUTTON(button), FALSE);
+    if (buttons[i].hasDestructiveAction()) {
+      gtk_style_context_add_class(gtk_widget_get_style_context(button),
+                                  GTK_STYLE_CLASS_DESTRUCTIVE_ACTION);
+    }
+  }
+  gtk_dialog_set_default_response(GTK_DIALOG(dialog), static_cast<int>(returnIndex));
+  gtk_widget_grab_focus(
+      gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), static_cast<int>(returnIndex)));
+  return dialog;
+}
+
+long answerForResponse(const Alert& alert, int response) {
+  const std::size_t index = response >= 0 && static_cast<std::size_t>(response) < alert.buttons().size()
+                                ? static_cast<std::size_t>(response)
+                                : alert.escapeButtonIndex();
+  return kAlertFirstButtonReturn + static_cast<long>(index);
+}
+
+long runAlert(const Alert& alert, bool bringToFront) {
+  GtkWidget* dialog = newAlertDialog(alert);
+  if (bringToFront) {
+    gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
+    g_signal_connect(dialog, "map-event", G_CALLBACK(focusWhenMapped), nullptr);
+  }
+  const int response = gtk_dialog_run(GTK_DIALOG(dialog));
+  gtk_widget_destroy(dialog);
+  // The main loop never runs otherwise: let the window leave the screen now.
+  while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+  return answerForResponse(alert, response);
+}
+
+}  // namespace uk::platform::gtk

@@ -1,0 +1,181 @@
+// Alerts without a display: the alert driver runs on pipes with no DISPLAY, so
+// runModal falls back to the terminal; the tests read its exact output and
+// feed it answers.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace uk::test {
+namespace {
+
+const std::vector<std::string> kNotFound = {
+    "--message", "No verified Kellix installation found",  //
+    "--informative",
+    "The uninstaller looked for Kellix.app in Applications and in your home Applications "
+    "folder.",
+    "--button", "OK"};
+
+const std::vector<std::string> kConfirmation = {
+    "--message", "Move Kellix to the Trash?",  //
+    "--informative",
+    "Review the installed copies below. Your .kelx archives stay where they are.\n\n"
+    "/Applications/Kellix.app\n/home/someone/Applications/Kellix.app",
+    "--button", "Cancel", "--return",  //
+    "--button", "Move to Trash", "--destructive"};
+
+// Return chooses the first button, Escape the second ("Cancel").
+const std::vector<std::string> kOkThenCancel = {
+    "--message", "Go on?", "--button", "OK", "--button", "Cancel"};
+
+const std::string kConfirmationText =
+    "Move Kellix to the Trash?\n"
+    "\n"
+    "Review the installed copies below. Your .kelx archives stay where they are.\n"
+    "\n"
+    "/Applications/Kellix.app\n"
+    "/home/someone/Applications/Kellix.app\n"
+    "\n"
+    "  1. Cancel (Return)\n"
+    "  2. Move to Trash\n";
+const std::string kConfirmationPrompt = "Choose 1-2 (Return: 1): ";
+const std::string kConfirmationHint = "Type a number from 1 to 2, or just press Return.\n";
+
+struct OutputCase {
+  const char* name;
+  std::vector<std::string> arguments;
+  std::string input;
+  std::string output;
+  long answer;
+};
+
+class TerminalAlertOutput : public ::testing::TestWithParam<OutputCase> {};
+
+TEST_P(TerminalAlertOutput, IsExactlyTheAlertThenThePrompt) {
+  const OutputCase& c = GetParam();
+  const TerminalRun run = runDriverWithoutDisplay(c.arguments, c.input);
+  EXPECT_EQ(run.output, c.output);
+  EXPECT_EQ(run.answer, c.answer);
+  EXPECT_TRUE(run.exitedNormally);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Alerts, TerminalAlertOutput,
+    ::testing::Values(
+        OutputCase{"OneButtonWithoutInformativeText",
+                   {"--message", "Done", "--button", "OK"},
+                   "\n",
+                   "Done\n"
+                   "\n"
+                   "  1. OK (Return)\n"
+                   "Choose 1 (Return: 1): \n",
+                   1000},
+        OutputCase{"NotFound", kNotFound, "\n",
+                   "No verified Kellix installation found\n"
+                   "\n"
+                   "The uninstaller looked for Kellix.app in Applications and in your home "
+                   "Applications folder.\n"
+                   "\n"
+                   "  1. OK (Return)\n"
+                   "Choose 1 (Return: 1): \n",
+                   1000},
+        OutputCase{"Confirmation", kConfirmation, "2\n",
+                   kConfirmationText + kConfirmationPrompt + "\n", 1001},
+        OutputCase{"ConfirmationAskedAgainAfterAWrongAnswer", kConfirmation, "x\n\n",
+                   kConfirmationText + kConfirmationPrompt + "\n" + kConfirmationHint +
+                       kConfirmationPrompt + "\n",
+                   1000},
+        OutputCase{"ReturnKeyOnTheSecondButton",
+                   {"--message", "Replace it?", "--informative", "Line one\nline two",
+                    "--button", "Keep", "--button", "Replace", "--return", "--button",
+                    "Stop"},
+                   "\n",
+                   "Replace it?\n"
+                   "\n"
+                   "Line one\n"
+                   "line two\n"
+                   "\n"
+                   "  1. Keep\n"
+                   "  2. Replace (Return)\n"
+                   "  3. Stop\n"
+                   "Choose 1-3 (Return: 2): \n",
+                   1001},
+        OutputCase{"EmptyTitleAndUnderscoresShownAsGiven",
+                   {"--message", "", "--button", "_Yes"},
+                   "",
+                   "\n"
+                   "\n"
+                   "  1. _Yes (Return)\n"
+                   "Choose 1 (Return: 1): \n",
+                   1000},
+        OutputCase{"NoButtonsMeansOneOK",
+                   {"--message", "Done"},
+                   "1\n",
+                   "Done\n"
+                   "\n"
+                   "  1. OK (Return)\n"
+                   "Choose 1 (Return: 1): \n",
+                   1000}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct AnswerCase {
+  const char* name;
+  std::vector<std::string> arguments;
+  std::string input;
+  long answer;
+  int timesAskedAgain;
+};
+
+class TerminalAlertAnswer : public ::testing::TestWithParam<AnswerCase> {};
+
+TEST_P(TerminalAlertAnswer, ChoosesTheButton) {
+  const AnswerCase& c = GetParam();
+  const TerminalRun run = runDriverWithoutDisplay(c.arguments, c.input);
+  EXPECT_EQ(run.answer, c.answer);
+  EXPECT_TRUE(run.exitedNormally);
+
+  // The alert once, then one hint and one prompt per answer that was refused.
+  std::string expected = kConfirmationText;
+  if (c.arguments == kOkThenCancel) {
+    expected = "Go on?\n\n  1. OK (Return)\n  2. Cancel\n";
+  }
+  expected += kConfirmationPrompt + "\n";
+  for (int i = 0; i < c.timesAskedAgain; ++i) {
+    expected += kConfirmationHint + kConfirmationPrompt + "\n";
+  }
+  EXPECT_EQ(run.output, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Alerts, TerminalAlertAnswer,
+    ::testing::Values(
+        AnswerCase{"EmptyLineChoosesReturnButton", kConfirmation, "\n", 1000, 0},
+        AnswerCase{"EmptyLineChoosesReturnButtonNotCancel", kOkThenCancel, "\n", 1000, 0},
+        AnswerCase{"FirstByNumber", kConfirmation, "1\n", 1000, 0},
+        AnswerCase{"SecondByNumber", kConfirmation, "2\n", 1001, 0},
+        AnswerCase{"EndOfInputChoosesCancel", kConfirmation, "", 1000, 0},
+        AnswerCase{"EndOfInputChoosesCancelNotTheFirst", kOkThenCancel, "", 1001, 0},
+        AnswerCase{"EndOfInputAfterWrongAnswersChoosesCancel", kOkThenCancel, "x\n0\n", 1001, 2},
+        AnswerCase{"LastLineWithoutLineBreak", kConfirmation, "2", 1001, 0},
+        AnswerCase{"WordThenNumber", kConfirmation, "x\n2\n", 1001, 1},
+        AnswerCase{"OutOfRangeThenNumber", kConfirmation, "9\n3\n0\n2\n", 1001, 3},
+        AnswerCase{"SignsAndTrailingLettersRefused", kConfirmation, "+2\n-1\n2x\n2 2\n2\n", 1001,
+                   4},
+        AnswerCase{"HugeNumberRefused", kConfirmation, "18446744073709551617\n2\n", 1001, 1},
+        AnswerCase{"SpacesAroundNumberIgnored", kConfirmation, " 2 \n", 1001, 0},
+        AnswerCase{"TabsAroundNumberIgnored", kConfirmation, "\t2\t\n", 1001, 0},
+        AnswerCase{"CarriageReturnLineFeed", kConfirmation, "2\r\n", 1001, 0},
+        AnswerCase{"CarriageReturnLineFeedEmptyLine", kConfirmation, "\r\n", 1000, 0},
+        AnswerCase{"BlankLineChoosesReturnButton", kConfirmation, "   \n", 1000, 0},
+        AnswerCase{"NulByteRefused", kConfirmation, std::string("2\0\n2\n", 5), 1001, 1},
+        AnswerCase{"VeryLongLineRefused", kConfirmation,
+                   std::string(8 * 1024 * 1024, '2') + "\n2\n", 1001, 1},
+        AnswerCase{"VeryLongLineOfSpacesRefused", kConfirmation,
+                   std::string(100'000, ' ') + "1\n2\n", 1001, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace uk::test

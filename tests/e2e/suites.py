@@ -1,0 +1,448 @@
+"""The end-to-end cases: tables of situations a user meets, each run in its
+own sandbox against the real, unchanged uninstaller."""
+
+import os
+import plistlib
+import shutil
+import subprocess
+import time
+
+import window
+from sandbox import CODESIGN, GENUINE_INFO, HOME, HOME_APPLICATIONS, LSREGISTER, TRASH
+from terminal import (CHANGED, FAILED_TITLE, FINDER_LINE, MOVE_ADVICE, MOVED_TITLE, NOT_FOUND,
+                      QUIT, TerminalRun, confirmation, report, transcript_matches)
+
+A = "/Applications/Kellix.app"
+H = HOME_APPLICATIONS + "/Kellix.app"
+
+
+# -- running the uninstaller and the checks every run shares ----------------------------
+
+
+def uninstall(sandbox, failures, options, answers, alerts, while_confirming=None):
+    """Runs the uninstaller without a display, reads each expected alert and
+    gives the next answer line; after the answers, standard input ends. Checks
+    what every run must show: the exact alerts, exit status 0, nothing on
+    standard error, the .kelx archives untouched, and every tool started with
+    nothing but its three standard descriptors (output and errors to the null
+    device, input the uninstaller's own)."""
+    run = TerminalRun(sandbox, options.program)
+    try:
+        for index, line in enumerate(answers):
+            run.read_until(alerts[index].block())
+            if index == 0 and while_confirming is not None:
+                while_confirming()
+            run.answer(line)
+    finally:
+        status = run.finish()
+    failures.equal(status, 0, "exit status")
+    failures.check(transcript_matches(run.transcript(), alerts), "the alerts on standard output",
+                   "expected, each followed by a prompt:\n" +
+                   "".join(alert.block() + "<prompt>\n" for alert in alerts) +
+                   f"actual:\n{run.transcript()}")
+    failures.equal(run.err.decode(errors="replace"), "", "standard error")
+    failures.equal(sandbox.kelx_changes(), [], ".kelx archives changed")
+    for call in sandbox.calls():
+        failures.equal(call.fds, {0: run.stdin_target, 1: "/dev/null", 2: "/dev/null"},
+                       f"descriptors of {call.tool}")
+    return run
+
+
+def tool_runs(sandbox, tool):
+    return [call.args for call in sandbox.calls(tool)]
+
+
+def codesign_checks(*paths):
+    return [["--verify", "--strict", path] for path in paths]
+
+
+def snapshot(sandbox, *bundles):
+    return {bundle: sandbox.tree(bundle) for bundle in bundles}
+
+
+def check_in_place(sandbox, failures, before):
+    for bundle, tree in before.items():
+        failures.check(sandbox.exists(bundle) and sandbox.tree(bundle) == tree,
+                       f"{bundle} still in place, unchanged")
+
+
+def check_trashed(sandbox, failures, before):
+    """Each bundle left its place and lies in the home trash byte for byte,
+    with a .trashinfo naming where it was."""
+    found, texts = sandbox.trashed()
+    for bundle, tree in before.items():
+        failures.check(not sandbox.exists(bundle), f"{bundle} gone from its folder")
+        name = found.get(bundle)
+        if not failures.check(name is not None, f"a .trashinfo with Path={bundle}", repr(texts)):
+            continue
+        lines = texts[name + ".trashinfo"].splitlines()
+        failures.equal(lines[0], "[Trash Info]", "first line of the .trashinfo")
+        failures.check(any(line.startswith("DeletionDate=") for line in lines),
+                       "the .trashinfo has a DeletionDate", repr(lines))
+        failures.check(sandbox.tree(f"{TRASH}/files/{name}") == tree,
+                       f"{bundle} in the trash byte for byte")
+    failures.equal(sorted(found), sorted(before), "what the trash holds")
+
+
+def check_trash_empty(sandbox, failures):
+    failures.equal(sandbox.trashed()[0], {}, "what the trash holds")
+
+
+# -- discovery: which copies the confirmation lists -------------------------------------
+
+
+def with_info(**changes):
+    info = dict(GENUINE_INFO)
+    for key, value in changes.items():
+        if value is None:
+            info.pop(key)
+        else:
+            info[key] = value
+    return info
+
+
+def discovery_case(layout, listed, checked, plan=()):
+    """`layout` lays out the folders; `listed` is what the confirmation must
+    list (nothing: the not-found alert); `checked` the bundles whose code
+    signature is checked, in order. The answer is an empty line: "Cancel"
+    (or "OK"), and nothing may change."""
+
+    def case(sandbox, failures, options):
+        layout(sandbox)
+        if plan:
+            sandbox.plan(CODESIGN, *plan)
+        bundles = [b for b in (A, H) if sandbox.exists(b) and not os.path.islink(sandbox.path(b))]
+        before = snapshot(sandbox, *bundles)
+        alert = confirmation(listed) if listed else NOT_FOUND
+        uninstall(sandbox, failures, options, [""], [alert])
+        failures.equal(tool_runs(sandbox, CODESIGN), codesign_checks(*checked), "code-signature checks")
+        failures.equal(tool_runs(sandbox, LSREGISTER), [], "Launch Services runs")
+        check_in_place(sandbox, failures, before)
+        check_trash_empty(sandbox, failures)
+
+    return case
+
+
+def nothing(sandbox):
+    pass
+
+
+def empty_folders(sandbox):
+    os.makedirs(sandbox.path("/Applications"), exist_ok=True)
+    os.makedirs(sandbox.path(HOME_APPLICATIONS), exist_ok=True)
+
+
+def bundles(*placements):
+    def layout(sandbox):
+        for folder, info in placements:
+            sandbox.make_bundle(folder, info)
+    return layout
+
+
+def home_applications_linked_to_system(sandbox):
+    sandbox.make_bundle("/Applications")
+    sandbox.move_kelx(HOME_APPLICATIONS + "/Notes.kelx", HOME + "/Notes.kelx")
+    shutil.rmtree(sandbox.path(HOME_APPLICATIONS))
+    os.symlink("/Applications", sandbox.path(HOME_APPLICATIONS))
+
+
+def executable_named_elsewhere(sandbox):
+    bundle = sandbox.make_bundle("/Applications", with_info(CFBundleExecutable="Other"))
+    shutil.copy(sandbox.path(bundle + "/Contents/MacOS/Kellix"),
+                sandbox.path(bundle + "/Contents/MacOS/Other"))
+
+
+DISCOVERY = [
+    ("nothing installed", discovery_case(nothing, [], [])),
+    ("both Applications folders empty", discovery_case(empty_folders, [], [])),
+    ("only /Applications", discovery_case(bundles(("/Applications", None)), [A], [A])),
+    ("only the home Applications folder", discovery_case(bundles((HOME_APPLICATIONS, None)), [H], [H])),
+    ("both folders, /Applications listed first",
+     discovery_case(bundles((HOME_APPLICATIONS, None), ("/Applications", None)), [A, H], [A, H])),
+    ("wrong identifier in /Applications beside a genuine home copy",
+     discovery_case(bundles(("/Applications", with_info(CFBundleIdentifier="test.kellix.archiver")),
+                            (HOME_APPLICATIONS, None)), [H], [H])),
+    ("no package type: not genuine, and no signature check",
+     discovery_case(bundles(("/Applications", with_info(CFBundlePackageType=None))), [], [])),
+    ("Info.plist naming another executable",
+     discovery_case(executable_named_elsewhere, [], [])),
+    ("signature of the /Applications copy rejected beside a genuine home copy",
+     discovery_case(bundles(("/Applications", None), (HOME_APPLICATIONS, None)), [H], [A, H],
+                    plan=[(f"--verify --strict {A}", "exit 1")])),
+    ("signature tool killed while checking the home copy",
+     discovery_case(bundles(("/Applications", None), (HOME_APPLICATIONS, None)), [A], [A, H],
+                    plan=[(f"* {H}", "signal 9")])),
+    ("both signatures rejected",
+     discovery_case(bundles(("/Applications", None), (HOME_APPLICATIONS, None)), [], [A, H],
+                    plan=[("*", "exit 1")])),
+    ("home Applications folder is a link to /Applications",
+     discovery_case(home_applications_linked_to_system, [A], [A])),
+]
+
+
+# -- answering the confirmation with anything but "Move to Trash" -----------------------
+
+
+def cancel_case(answers):
+    def case(sandbox, failures, options):
+        sandbox.make_bundle("/Applications")
+        before = snapshot(sandbox, A)
+        run = TerminalRun(sandbox, options.program)
+        try:
+            run.read_until(confirmation([A]).block())
+            for line in answers:
+                run.answer(line)
+        finally:
+            status = run.finish()
+        transcript = run.transcript()
+        failures.equal(status, 0, "exit status")
+        failures.check(transcript.startswith(confirmation([A]).block()), "the confirmation first",
+                       transcript)
+        if not any(line.strip() not in ("", "1") for line in answers):
+            failures.check(transcript_matches(transcript, [confirmation([A])]),
+                           "the confirmation and nothing after it", transcript)
+        failures.check(MOVED_TITLE not in transcript and FAILED_TITLE not in transcript,
+                       "no report", transcript)
+        failures.equal(run.err.decode(), "", "standard error")
+        failures.equal(tool_runs(sandbox, LSREGISTER), [], "Launch Services runs")
+        failures.equal(tool_runs(sandbox, CODESIGN), codesign_checks(A), "code-signature checks")
+        check_in_place(sandbox, failures, before)
+        check_trash_empty(sandbox, failures)
+        failures.equal(sandbox.kelx_changes(), [], ".kelx archives changed")
+
+    return case
+
+
+CANCEL = [
+    ("an empty line chooses Cancel (the Return button)", cancel_case([""])),
+    ("1 chooses Cancel", cancel_case(["1"])),
+    ("end of input acts as Escape: Cancel", cancel_case([])),
+    ("unknown answers ask again, then an empty line", cancel_case(["x", "3", "0", ""])),
+    ("unknown answer, then end of input", cancel_case(["Move to Trash"])),
+]
+
+
+# -- "Move to Trash" -------------------------------------------------------------------
+
+
+def move_case(folders, lsregister_plan=(), remove_lsregister=False, extra=""):
+    def case(sandbox, failures, options):
+        paths = [sandbox.make_bundle(folder) for folder in folders]
+        if lsregister_plan:
+            sandbox.plan(LSREGISTER, *lsregister_plan)
+        if remove_lsregister:
+            os.remove(sandbox.path(LSREGISTER))
+        before = snapshot(sandbox, *paths)
+        outcome = report(MOVED_TITLE, [f"Moved to Trash: {path}{extra}" for path in paths])
+        uninstall(sandbox, failures, options, ["2", ""], [confirmation(paths), outcome])
+        check_trashed(sandbox, failures, before)
+        failures.equal(tool_runs(sandbox, LSREGISTER),
+                       [] if remove_lsregister else [["-u", path] for path in paths],
+                       "Launch Services runs")
+        failures.equal(tool_runs(sandbox, CODESIGN), codesign_checks(*paths, *paths),
+                       "code-signature checks: discovery, then again before each move")
+        for call in sandbox.calls():
+            failures.equal(call.argv0, call.tool, "the tool's own path as argv[0]")
+
+    return case
+
+
+MOVE = [
+    ("the /Applications copy", move_case(["/Applications"])),
+    ("the home copy", move_case([HOME_APPLICATIONS])),
+    ("both copies, in list order", move_case(["/Applications", HOME_APPLICATIONS])),
+]
+
+LAUNCH_SERVICES_FAILS = [
+    ("registration tool exits 1", move_case(["/Applications"], [("*", "exit 1")], extra=FINDER_LINE)),
+    ("registration tool killed by SIGKILL", move_case(["/Applications"], [("*", "signal 9")], extra=FINDER_LINE)),
+    ("registration tool killed by SIGTERM", move_case(["/Applications"], [("*", "signal 15")], extra=FINDER_LINE)),
+    ("registration tool missing", move_case(["/Applications"], remove_lsregister=True, extra=FINDER_LINE)),
+    ("fails for the first copy only",
+     lambda sandbox, failures, options: move_mixed_refresh(sandbox, failures, options)),
+]
+
+
+def move_mixed_refresh(sandbox, failures, options):
+    sandbox.make_bundle("/Applications")
+    sandbox.make_bundle(HOME_APPLICATIONS)
+    sandbox.plan(LSREGISTER, (f"-u {A}", "exit 1"))
+    before = snapshot(sandbox, A, H)
+    outcome = report(MOVED_TITLE, [f"Moved to Trash: {A}{FINDER_LINE}", f"Moved to Trash: {H}"])
+    uninstall(sandbox, failures, options, ["2", ""], [confirmation([A, H]), outcome])
+    check_trashed(sandbox, failures, before)
+    failures.equal(tool_runs(sandbox, LSREGISTER), [["-u", A], ["-u", H]], "Launch Services runs")
+
+
+# -- a copy that is running ------------------------------------------------------------
+
+
+def start_app(sandbox, bundle):
+    """Starts the bundle's own executable as a real process and waits until
+    the process is that executable (not the chroot that starts it)."""
+    executable = bundle + "/Contents/MacOS/Kellix"
+    process = sandbox.start([executable, "600"])
+    link = sandbox.path(f"/proc/{process.pid}/exe")
+    for _ in range(600):
+        if os.readlink(link).endswith(executable):
+            return process
+        time.sleep(0.05)
+    raise AssertionError(f"{executable} did not start")
+
+
+def running_case(installed, running, paragraphs, title, unregistered, moved):
+    def case(sandbox, failures, options):
+        paths = [sandbox.make_bundle(folder) for folder in installed]
+        for bundle in running:
+            if not sandbox.exists(bundle):
+                sandbox.make_bundle(os.path.dirname(bundle))
+            start_app(sandbox, bundle)
+        before = snapshot(sandbox, *paths)
+        uninstall(sandbox, failures, options, ["2", ""],
+                  [confirmation(paths), report(title, paragraphs)])
+        failures.equal(tool_runs(sandbox, LSREGISTER), [["-u", p] for p in unregistered],
+                       "Launch Services runs")
+        check_trashed(sandbox, failures, {p: before[p] for p in moved})
+        check_in_place(sandbox, failures, {p: before[p] for p in paths if p not in moved})
+
+    return case
+
+
+ELSEWHERE = "/opt/Kellix Beta/Kellix.app"
+RUNNING = [
+    ("running from its own bundle",
+     running_case(["/Applications"], [A], [f"{A}\n{QUIT}"], FAILED_TITLE, [], [])),
+    ("running from a copy elsewhere does not count",
+     running_case(["/Applications"], [ELSEWHERE], [f"Moved to Trash: {A}"], MOVED_TITLE, [A], [A])),
+    ("home copy running, /Applications copy still moved",
+     running_case(["/Applications", HOME_APPLICATIONS], [H],
+                  [f"Moved to Trash: {A}", f"{H}\n{QUIT}"], FAILED_TITLE, [A], [A])),
+]
+
+
+# -- the bundle changes while the confirmation waits -----------------------------------
+
+
+def replace_with_fresh_copy(sandbox):
+    # The fresh copy is made before the old one goes, so it cannot get the
+    # old folder's inode number back.
+    fresh = sandbox.make_bundle("/Applications", name="Kellix.fresh")
+    os.rename(sandbox.path(A), sandbox.path("/Applications/Kellix.old"))
+    os.rename(sandbox.path(fresh), sandbox.path(A))
+    shutil.rmtree(sandbox.path("/Applications/Kellix.old"))
+
+
+def delete_bundle(sandbox):
+    shutil.rmtree(sandbox.path(A))
+
+
+def change_identifier_in_place(sandbox):
+    with open(sandbox.path(A + "/Contents/Info.plist"), "wb") as file:
+        file.write(plistlib.dumps(with_info(CFBundleIdentifier="test.kellix.Other")))
+
+
+def signature_now_rejected(sandbox):
+    sandbox.plan(CODESIGN, ("*", "exit 1"))
+
+
+def changed_case(change, checked):
+    def case(sandbox, failures, options):
+        sandbox.make_bundle("/Applications")
+        uninstall(sandbox, failures, options, ["2", ""],
+                  [confirmation([A]), report(FAILED_TITLE, [f"{A}\n{CHANGED}"])],
+                  while_confirming=lambda: change(sandbox))
+        failures.equal(tool_runs(sandbox, LSREGISTER), [], "Launch Services runs")
+        failures.equal(tool_runs(sandbox, CODESIGN), codesign_checks(*checked), "code-signature checks")
+        check_trash_empty(sandbox, failures)
+        if change is replace_with_fresh_copy:
+            failures.check(sandbox.exists(A + "/Contents/MacOS/Kellix"), "the replacement left in place")
+
+    return case
+
+
+CHANGED_WHILE_CONFIRMING = [
+    ("replaced by a fresh copy (another inode)", changed_case(replace_with_fresh_copy, [A, A])),
+    ("deleted", changed_case(delete_bundle, [A])),
+    ("identifier changed in place", changed_case(change_identifier_in_place, [A])),
+    ("code signature no longer accepted", changed_case(signature_now_rejected, [A, A])),
+]
+
+
+# -- the move to the Trash fails -------------------------------------------------------
+
+
+def read_only_applications(sandbox):
+    """/Applications becomes a read-only mount: the bundle cannot leave it."""
+    target = sandbox.path("/Applications")
+    subprocess.run(["mount", "--bind", target, target], check=True)
+    subprocess.run(["mount", "-o", "remount,bind,ro", target], check=True)
+
+
+def move_fails_case(lsregister_plan, registrations, checked, taken_away=False):
+    def case(sandbox, failures, options):
+        sandbox.make_bundle("/Applications")
+        before = snapshot(sandbox, A)
+        if not taken_away:
+            read_only_applications(sandbox)
+        sandbox.plan(LSREGISTER, *lsregister_plan)
+        # GIO's own words for this failure, asked after the run in the same
+        # state, are the first part of the message.
+        outcome = {}
+
+        def expected_report():
+            return report(FAILED_TITLE, [f"{A}\n{outcome['gio']}{MOVE_ADVICE}"])
+
+        # The report's text depends on GIO's message, known only afterwards:
+        # read the run first, compare the report after.
+        alerts_seen = TerminalRun(sandbox, options.program)
+        try:
+            alerts_seen.read_until(confirmation([A]).block())
+            alerts_seen.answer("2")
+            alerts_seen.read_until(FAILED_TITLE)
+            alerts_seen.answer("")
+        finally:
+            status = alerts_seen.finish()
+        failures.equal(status, 0, "exit status")
+        failures.equal(alerts_seen.err.decode(), "", "standard error")
+        failures.equal(tool_runs(sandbox, LSREGISTER), registrations, "Launch Services runs")
+        failures.equal(tool_runs(sandbox, CODESIGN), codesign_checks(*checked), "code-signature checks")
+        for call in sandbox.calls():
+            failures.equal(call.fds, {0: alerts_seen.stdin_target, 1: "/dev/null", 2: "/dev/null"},
+                           f"descriptors of {call.tool}")
+        check_trash_empty(sandbox, failures)
+        if taken_away:
+            failures.check(not sandbox.exists(A), "the bundle gone from its place")
+            check_in_place(sandbox, failures, {"/Applications/Kellix-old.app": before[A]})
+        else:
+            check_in_place(sandbox, failures, before)
+        failures.equal(sandbox.kelx_changes(), [], ".kelx archives changed")
+        outcome["gio"] = sandbox.gio_trash_message(A)
+        if failures.check(outcome["gio"], "gio trash fails the same way here"):
+            failures.check(transcript_matches(alerts_seen.transcript(), [confirmation([A]), expected_report()]),
+                           "the alerts on standard output",
+                           f"expected report:\n{expected_report().block()}actual:\n{alerts_seen.transcript()}")
+
+    return case
+
+
+MOVE_FAILS = [
+    ("read-only /Applications: unregistered, then registered again once",
+     move_fails_case([("*", "exit 0")], [["-u", A], ["-f", A]], [A, A, A])),
+    ("read-only /Applications and unregistration failed: no second check, no -f",
+     move_fails_case([("-u *", "exit 1")], [["-u", A]], [A, A])),
+    ("bundle taken away during unregistration: no -f",
+     move_fails_case([("-u *", f"rename {A} /Applications/Kellix-old.app 0")], [["-u", A]], [A, A],
+                     taken_away=True)),
+]
+
+
+SUITES = {
+    "discovery": DISCOVERY,
+    "cancel": CANCEL,
+    "move_to_trash": MOVE,
+    "launch_services_fails": LAUNCH_SERVICES_FAILS,
+    "running": RUNNING,
+    "changed_while_confirming": CHANGED_WHILE_CONFIRMING,
+    "move_fails": MOVE_FAILS,
+    "window": window.CASES,
+}
