@@ -201,6 +201,8 @@ struct KeyCase {
   long answer;
 };
 
+void PrintTo(const KeyCase& c, std::ostream* out) { *out << c.name; }
+
 class GtkAlertKeys : public ::testing::TestWithParam<KeyCase> {};
 
 TEST_P(GtkAlertKeys, AnswerTheAlert) {
@@ -221,7 +223,7 @@ TEST_P(GtkAlertKeys, AnswerTheAlert) {
     ASSERT_TRUE(server->xdotool(command));
   }
   EXPECT_EQ(driver.answer(), c.answer);
-  driver.finish();
+  EXPECT_TRUE(driver.finish());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -256,7 +258,7 @@ TEST(GtkAlertWindow, LeavesTheScreenOnceAnswered) {
   // xdotool search exits 1 when it finds no window.
   EXPECT_EQ(server->xdotool({"search", "--onlyvisible", "--name", "^Uninstall Kellix$"}),
             std::nullopt);
-  driver.finish();
+  EXPECT_TRUE(driver.finish());
 }
 
 }  // namespace

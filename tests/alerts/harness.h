@@ -27,6 +27,13 @@ struct TerminalRun {
 TerminalRun runDriverWithoutDisplay(const std::vector<std::string>& arguments,
                                     const std::string& input);
 
+// Runs the alert driver with `arguments`, no DISPLAY, standard input and output
+// on a pseudo-terminal. Once `prompt` appears, types `typed` into the terminal;
+// the output is what the terminal shows (its echo included, "\n" shown as
+// "\r\n").
+TerminalRun runDriverOnTerminal(const std::vector<std::string>& arguments,
+                                const std::string& prompt, const std::string& typed);
+
 // An Xvfb server on a free display number, stopped when the process ends.
 class XServer {
  public:
@@ -69,8 +76,8 @@ class DriverOnDisplay {
   // none comes within a generous deadline.
   std::optional<long> answer();
   // Lets a driver started with --hold end and waits for it; ends one that
-  // never answered.
-  void finish();
+  // never answered. Gives true when it exited with status 0.
+  bool finish();
 
  private:
   const XServer& server_;
