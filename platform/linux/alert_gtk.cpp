@@ -80,9 +80,10 @@ GtkWidget* newAlertDialog(const Alert& alert) {
 }
 
 long answerForResponse(const Alert& alert, int response) {
-  const std::size_t index = response >= 0 && static_cast<std::size_t>(response) < alert.buttons().size()
-                                ? static_cast<std::size_t>(response)
-                                : alert.escapeButtonIndex();
+  const std::size_t index =
+      response >= 0 && static_cast<std::size_t>(response) < alert.buttons().size()
+          ? static_cast<std::size_t>(response)
+          : alert.escapeButtonIndex();
   return kAlertFirstButtonReturn + static_cast<long>(index);
 }
 

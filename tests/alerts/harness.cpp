@@ -113,8 +113,8 @@ TerminalRun runDriverWithoutDisplay(const std::vector<std::string>& arguments,
   g_subprocess_launcher_unsetenv(launcher.get(), "WAYLAND_DISPLAY");
   Fd answer{pipeToChild(launcher.get(), 3)};
   GError* error = nullptr;
-  GObjectPtr<GSubprocess> process(g_subprocess_launcher_spawnv(
-      launcher.get(), argv(driverCommand(arguments)).data(), &error));
+  GObjectPtr<GSubprocess> process(
+      g_subprocess_launcher_spawnv(launcher.get(), argv(driverCommand(arguments)).data(), &error));
   launcher.reset();  // our copy of the answer pipe's write end goes
   if (!process) {
     ADD_FAILURE() << "cannot start the alert driver: " << GErrorPtr(error)->message;
@@ -122,8 +122,7 @@ TerminalRun runDriverWithoutDisplay(const std::vector<std::string>& arguments,
   }
   GBytes* in = g_bytes_new(input.data(), input.size());
   GBytes* out = nullptr;
-  const bool talked =
-      g_subprocess_communicate(process.get(), in, nullptr, &out, nullptr, &error);
+  const bool talked = g_subprocess_communicate(process.get(), in, nullptr, &out, nullptr, &error);
   g_bytes_unref(in);
   if (!talked) {
     ADD_FAILURE() << "talking to the alert driver: " << GErrorPtr(error)->message;
@@ -133,8 +132,8 @@ TerminalRun runDriverWithoutDisplay(const std::vector<std::string>& arguments,
   const auto* data = static_cast<const char*>(g_bytes_get_data(out, &size));
   run.output.assign(data ? data : "", size);
   g_bytes_unref(out);
-  run.exitedNormally = g_subprocess_get_if_exited(process.get()) &&
-                       g_subprocess_get_exit_status(process.get()) == 0;
+  run.exitedNormally =
+      g_subprocess_get_if_exited(process.get()) && g_subprocess_get_exit_status(process.get()) == 0;
   std::string line;
   if (readLine(answer.fd, line)) run.answer = parseAnswer(line);
   return run;
@@ -160,8 +159,8 @@ TerminalRun runDriverOnTerminal(const std::vector<std::string>& arguments,
   g_subprocess_launcher_take_stdin_fd(launcher.get(), side);
   Fd answer{pipeToChild(launcher.get(), 3)};
   GError* error = nullptr;
-  GObjectPtr<GSubprocess> process(g_subprocess_launcher_spawnv(
-      launcher.get(), argv(driverCommand(arguments)).data(), &error));
+  GObjectPtr<GSubprocess> process(
+      g_subprocess_launcher_spawnv(launcher.get(), argv(driverCommand(arguments)).data(), &error));
   launcher.reset();  // only the child holds the terminal's other side now
   if (!process) {
     ADD_FAILURE() << "cannot start the alert driver: " << GErrorPtr(error)->message;
@@ -189,8 +188,8 @@ TerminalRun runDriverOnTerminal(const std::vector<std::string>& arguments,
     run.output.append(buffer, static_cast<std::size_t>(n));
   }
   g_subprocess_wait(process.get(), nullptr, nullptr);
-  run.exitedNormally = g_subprocess_get_if_exited(process.get()) &&
-                       g_subprocess_get_exit_status(process.get()) == 0;
+  run.exitedNormally =
+      g_subprocess_get_if_exited(process.get()) && g_subprocess_get_exit_status(process.get()) == 0;
   std::string line;
   if (readLine(answer.fd, line)) run.answer = parseAnswer(line);
   return run;
@@ -203,11 +202,13 @@ XServer* XServer::shared() {
     GObjectPtr<GSubprocessLauncher> launcher(g_subprocess_launcher_new(
         GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_SILENCE | G_SUBPROCESS_FLAGS_STDERR_SILENCE)));
     // The server picks the first free display number and writes it here.
+    // Without -noreset it resets whenever its last client leaves, and a client
+    // that connects meanwhile (a driver starting just as xdotool ends) fails.
     Fd number{pipeToChild(launcher.get(), 3)};
     GError* error = nullptr;
-    candidate->process_ = g_subprocess_launcher_spawn(
-        launcher.get(), &error, "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24",
-        "-nolisten", "tcp", nullptr);
+    candidate->process_ =
+        g_subprocess_launcher_spawn(launcher.get(), &error, "Xvfb", "-displayfd", "3", "-screen",
+                                    "0", "1024x768x24", "-nolisten", "tcp", "-noreset", nullptr);
     launcher.reset();
     if (!candidate->process_) {
       ADD_FAILURE() << "cannot start Xvfb: " << GErrorPtr(error)->message;
@@ -261,8 +262,8 @@ bool XServer::screenshot(const std::string& name) const {
   const std::string file = artifactsDirectory() + "/" + name + ".png";
   GError* error = nullptr;
   GObjectPtr<GSubprocess> process(g_subprocess_new(G_SUBPROCESS_FLAGS_NONE, &error, "import",
-                                                   "-display", display_.c_str(), "-window",
-                                                   "root", file.c_str(), nullptr));
+                                                   "-display", display_.c_str(), "-window", "root",
+                                                   file.c_str(), nullptr));
   if (!process) {
     GErrorPtr owned(error);
     return false;
@@ -283,8 +284,8 @@ DriverOnDisplay::DriverOnDisplay(const XServer& server, const std::vector<std::s
   setGtkChildEnvironment(launcher.get(), server.display());
   answerFd_ = pipeToChild(launcher.get(), 3);
   GError* error = nullptr;
-  process_ = g_subprocess_launcher_spawnv(launcher.get(), argv(driverCommand(arguments)).data(),
-                                          &error);
+  process_ =
+      g_subprocess_launcher_spawnv(launcher.get(), argv(driverCommand(arguments)).data(), &error);
   if (!process_) ADD_FAILURE() << "cannot start the alert driver: " << GErrorPtr(error)->message;
 }
 

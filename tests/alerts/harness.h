@@ -17,9 +17,9 @@ std::string artifactsDirectory();
 
 // One run of the alert driver without a display.
 struct TerminalRun {
-  std::string output;            // everything it wrote to standard output
-  std::optional<long> answer;    // what runModal gave, when it gave anything
-  bool exitedNormally = false;   // exited with status 0
+  std::string output;           // everything it wrote to standard output
+  std::optional<long> answer;   // what runModal gave, when it gave anything
+  bool exitedNormally = false;  // exited with status 0
 };
 
 // Runs the alert driver with `arguments`, no DISPLAY, standard input and output

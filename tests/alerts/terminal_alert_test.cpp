@@ -12,6 +12,8 @@
 namespace uk::test {
 namespace {
 
+// Options beside their values.
+// clang-format off
 const std::vector<std::string> kNotFound = {
     "--message", "No verified Kellix installation found",  //
     "--informative",
@@ -30,6 +32,7 @@ const std::vector<std::string> kConfirmation = {
 // Return chooses the first button, Escape the second ("Cancel").
 const std::vector<std::string> kOkThenCancel = {
     "--message", "Go on?", "--button", "OK", "--button", "Cancel"};
+// clang-format on
 
 const std::string kConfirmationText =
     "Move Kellix to the Trash?\n"
@@ -91,9 +94,8 @@ INSTANTIATE_TEST_SUITE_P(
                        kConfirmationPrompt + "\n",
                    1000},
         OutputCase{"ReturnKeyOnTheSecondButton",
-                   {"--message", "Replace it?", "--informative", "Line one\nline two",
-                    "--button", "Keep", "--button", "Replace", "--return", "--button",
-                    "Stop"},
+                   {"--message", "Replace it?", "--informative", "Line one\nline two", "--button",
+                    "Keep", "--button", "Replace", "--return", "--button", "Stop"},
                    "\n",
                    "Replace it?\n"
                    "\n"
@@ -185,8 +187,8 @@ INSTANTIATE_TEST_SUITE_P(
 // alert adds none; after end of input (Control-D) nothing was echoed and it
 // adds one.
 TEST(TerminalAlertOnATerminal, KeepsLinesWithTheTerminalsEcho) {
-  const std::vector<std::string> arguments = {"--message", "Go on?", "--button", "OK",
-                                              "--button", "Cancel"};
+  const std::vector<std::string> arguments = {"--message", "Go on?",   "--button",
+                                              "OK",        "--button", "Cancel"};
   const std::string shown = "Go on?\r\n\r\n  1. OK (Return)\r\n  2. Cancel\r\n";
   const std::string prompt = "Choose 1-2 (Return: 1): ";
   const struct {
