@@ -17,9 +17,9 @@ namespace {
 constexpr std::size_t kMaximumAnswerLength = 64;
 
 struct Answer {
-  std::string text;       // at most kMaximumAnswerLength bytes
-  bool tooLong = false;   // the line had more than that
-  bool endOfLine = false; // the line ended with a line break, not end of input
+  std::string text;        // at most kMaximumAnswerLength bytes
+  bool tooLong = false;    // the line had more than that
+  bool endOfLine = false;  // the line ended with a line break, not end of input
 };
 
 // Reads one line, or nothing at the end of input.
@@ -98,8 +98,8 @@ long runAlert(const Alert& alert, std::istream& in, std::ostream& out, bool inpu
       return kAlertFirstButtonReturn + static_cast<long>(alert.escapeButtonIndex());
     }
     if (!answer->tooLong) {
-      if (std::optional<std::size_t> index = chosenIndex(trimmed(answer->text), buttons.size(),
-                                                         returnIndex)) {
+      if (std::optional<std::size_t> index =
+              chosenIndex(trimmed(answer->text), buttons.size(), returnIndex)) {
         out << std::flush;
         return kAlertFirstButtonReturn + static_cast<long>(*index);
       }

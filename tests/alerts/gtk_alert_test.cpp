@@ -74,8 +74,7 @@ class GtkAlertDialog : public ::testing::Test {
   }
 
   bool destructive(GtkWidget* widget) {
-    return gtk_style_context_has_class(gtk_widget_get_style_context(widget),
-                                       "destructive-action");
+    return gtk_style_context_has_class(gtk_widget_get_style_context(widget), "destructive-action");
   }
 
   GtkWidget* dialog_ = nullptr;
@@ -177,6 +176,8 @@ TEST_F(GtkAlertDialog, StyleGivesTheMessageType) {
 // ---------------------------------------------------------------------------
 // The alert driver on the display, answered with real key presses.
 
+// Options beside their values.
+// clang-format off
 const std::vector<std::string> kConfirmationArguments = {
     "--style", "warning", "--message", "Move Kellix to the Trash?",
     "--informative", kConfirmationInformative,
@@ -193,6 +194,7 @@ const std::vector<std::string> kNotFoundArguments = {
 // Return chooses "OK", Escape chooses "Cancel".
 const std::vector<std::string> kOkThenCancelArguments = {
     "--style", "informational", "--message", "Go on?", "--button", "OK", "--button", "Cancel"};
+// clang-format on
 
 struct KeyCase {
   const char* name;
@@ -200,6 +202,8 @@ struct KeyCase {
   std::vector<std::string> keys;  // none: the window is closed instead
   long answer;
 };
+
+void PrintTo(const KeyCase& c, std::ostream* out) { *out << c.name; }
 
 class GtkAlertKeys : public ::testing::TestWithParam<KeyCase> {};
 
@@ -211,7 +215,8 @@ TEST_P(GtkAlertKeys, AnswerTheAlert) {
   ASSERT_TRUE(driver.started());
   const unsigned long window = driver.waitForFocusedWindow("Uninstall Kellix");
   ASSERT_NE(window, 0u) << "no focused alert window appeared";
-  EXPECT_TRUE(server->screenshot(std::string("alert-") + c.name));
+  EXPECT_TRUE(server->screenshot(std::string("alert-") + c.name))
+      << "import could not save a screenshot";
 
   if (c.keys.empty()) {
     ASSERT_TRUE(server->closeWindow(window));
@@ -221,7 +226,7 @@ TEST_P(GtkAlertKeys, AnswerTheAlert) {
     ASSERT_TRUE(server->xdotool(command));
   }
   EXPECT_EQ(driver.answer(), c.answer);
-  driver.finish();
+  EXPECT_TRUE(driver.finish());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -229,12 +234,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         KeyCase{"ConfirmationReturnChoosesCancel", kConfirmationArguments, {"Return"}, 1000},
         KeyCase{"ConfirmationEscapeChoosesCancel", kConfirmationArguments, {"Escape"}, 1000},
-        KeyCase{"ConfirmationTabReturnMovesToTrash", kConfirmationArguments, {"Tab", "Return"},
-                1001},
-        KeyCase{"ConfirmationTabSpaceMovesToTrash", kConfirmationArguments, {"Tab", "space"},
-                1001},
-        KeyCase{"ConfirmationRightSpaceMovesToTrash", kConfirmationArguments, {"Right", "space"},
-                1001},
+        KeyCase{
+            "ConfirmationTabReturnMovesToTrash", kConfirmationArguments, {"Tab", "Return"}, 1001},
+        KeyCase{"ConfirmationTabSpaceMovesToTrash", kConfirmationArguments, {"Tab", "space"}, 1001},
+        KeyCase{
+            "ConfirmationRightSpaceMovesToTrash", kConfirmationArguments, {"Right", "space"}, 1001},
         KeyCase{"ConfirmationClosedChoosesCancel", kConfirmationArguments, {}, 1000},
         KeyCase{"NotFoundReturn", kNotFoundArguments, {"Return"}, 1000},
         KeyCase{"NotFoundEscape", kNotFoundArguments, {"Escape"}, 1000},
@@ -256,7 +260,7 @@ TEST(GtkAlertWindow, LeavesTheScreenOnceAnswered) {
   // xdotool search exits 1 when it finds no window.
   EXPECT_EQ(server->xdotool({"search", "--onlyvisible", "--name", "^Uninstall Kellix$"}),
             std::nullopt);
-  driver.finish();
+  EXPECT_TRUE(driver.finish());
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -112,8 +113,8 @@ TerminalRun runDriverWithoutDisplay(const std::vector<std::string>& arguments,
   g_subprocess_launcher_unsetenv(launcher.get(), "WAYLAND_DISPLAY");
   Fd answer{pipeToChild(launcher.get(), 3)};
   GError* error = nullptr;
-  GObjectPtr<GSubprocess> process(g_subprocess_launcher_spawnv(
-      launcher.get(), argv(driverCommand(arguments)).data(), &error));
+  GObjectPtr<GSubprocess> process(
+      g_subprocess_launcher_spawnv(launcher.get(), argv(driverCommand(arguments)).data(), &error));
   launcher.reset();  // our copy of the answer pipe's write end goes
   if (!process) {
     ADD_FAILURE() << "cannot start the alert driver: " << GErrorPtr(error)->message;
@@ -121,8 +122,7 @@ TerminalRun runDriverWithoutDisplay(const std::vector<std::string>& arguments,
   }
   GBytes* in = g_bytes_new(input.data(), input.size());
   GBytes* out = nullptr;
-  const bool talked =
-      g_subprocess_communicate(process.get(), in, nullptr, &out, nullptr, &error);
+  const bool talked = g_subprocess_communicate(process.get(), in, nullptr, &out, nullptr, &error);
   g_bytes_unref(in);
   if (!talked) {
     ADD_FAILURE() << "talking to the alert driver: " << GErrorPtr(error)->message;
@@ -132,8 +132,64 @@ TerminalRun runDriverWithoutDisplay(const std::vector<std::string>& arguments,
   const auto* data = static_cast<const char*>(g_bytes_get_data(out, &size));
   run.output.assign(data ? data : "", size);
   g_bytes_unref(out);
-  run.exitedNormally = g_subprocess_get_if_exited(process.get()) &&
-                       g_subprocess_get_exit_status(process.get()) == 0;
+  run.exitedNormally =
+      g_subprocess_get_if_exited(process.get()) && g_subprocess_get_exit_status(process.get()) == 0;
+  std::string line;
+  if (readLine(answer.fd, line)) run.answer = parseAnswer(line);
+  return run;
+}
+
+TerminalRun runDriverOnTerminal(const std::vector<std::string>& arguments,
+                                const std::string& prompt, const std::string& typed) {
+  TerminalRun run;
+  Fd terminal{posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)};
+  if (terminal.fd < 0 || grantpt(terminal.fd) != 0 || unlockpt(terminal.fd) != 0) {
+    ADD_FAILURE() << "no pseudo-terminal";
+    return run;
+  }
+  const int side = open(ptsname(terminal.fd), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (side < 0) {
+    ADD_FAILURE() << "cannot open the pseudo-terminal's other side";
+    return run;
+  }
+  GObjectPtr<GSubprocessLauncher> launcher(g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_NONE));
+  g_subprocess_launcher_unsetenv(launcher.get(), "DISPLAY");
+  g_subprocess_launcher_unsetenv(launcher.get(), "WAYLAND_DISPLAY");
+  g_subprocess_launcher_take_stdout_fd(launcher.get(), fcntl(side, F_DUPFD_CLOEXEC, 0));
+  g_subprocess_launcher_take_stdin_fd(launcher.get(), side);
+  Fd answer{pipeToChild(launcher.get(), 3)};
+  GError* error = nullptr;
+  GObjectPtr<GSubprocess> process(
+      g_subprocess_launcher_spawnv(launcher.get(), argv(driverCommand(arguments)).data(), &error));
+  launcher.reset();  // only the child holds the terminal's other side now
+  if (!process) {
+    ADD_FAILURE() << "cannot start the alert driver: " << GErrorPtr(error)->message;
+    return run;
+  }
+  // Reads what the terminal shows until the child has gone (EIO) or the
+  // deadline passes.
+  bool typedYet = false;
+  for (;;) {
+    if (!typedYet && run.output.find(prompt) != std::string::npos) {
+      typedYet = true;
+      if (write(terminal.fd, typed.data(), typed.size()) != static_cast<ssize_t>(typed.size())) {
+        ADD_FAILURE() << "cannot type into the terminal";
+      }
+    }
+    pollfd p{terminal.fd, POLLIN, 0};
+    if (poll(&p, 1, kDeadlineMilliseconds) <= 0) {
+      ADD_FAILURE() << "the alert driver neither wrote nor ended";
+      g_subprocess_force_exit(process.get());
+      break;
+    }
+    char buffer[4096];
+    const ssize_t n = read(terminal.fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    run.output.append(buffer, static_cast<std::size_t>(n));
+  }
+  g_subprocess_wait(process.get(), nullptr, nullptr);
+  run.exitedNormally =
+      g_subprocess_get_if_exited(process.get()) && g_subprocess_get_exit_status(process.get()) == 0;
   std::string line;
   if (readLine(answer.fd, line)) run.answer = parseAnswer(line);
   return run;
@@ -146,11 +202,13 @@ XServer* XServer::shared() {
     GObjectPtr<GSubprocessLauncher> launcher(g_subprocess_launcher_new(
         GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_SILENCE | G_SUBPROCESS_FLAGS_STDERR_SILENCE)));
     // The server picks the first free display number and writes it here.
+    // Without -noreset it resets whenever its last client leaves, and a client
+    // that connects meanwhile (a driver starting just as xdotool ends) fails.
     Fd number{pipeToChild(launcher.get(), 3)};
     GError* error = nullptr;
-    candidate->process_ = g_subprocess_launcher_spawn(
-        launcher.get(), &error, "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24",
-        "-nolisten", "tcp", nullptr);
+    candidate->process_ =
+        g_subprocess_launcher_spawn(launcher.get(), &error, "Xvfb", "-displayfd", "3", "-screen",
+                                    "0", "1024x768x24", "-nolisten", "tcp", "-noreset", nullptr);
     launcher.reset();
     if (!candidate->process_) {
       ADD_FAILURE() << "cannot start Xvfb: " << GErrorPtr(error)->message;
@@ -204,8 +262,8 @@ bool XServer::screenshot(const std::string& name) const {
   const std::string file = artifactsDirectory() + "/" + name + ".png";
   GError* error = nullptr;
   GObjectPtr<GSubprocess> process(g_subprocess_new(G_SUBPROCESS_FLAGS_NONE, &error, "import",
-                                                   "-display", display_.c_str(), "-window",
-                                                   "root", file.c_str(), nullptr));
+                                                   "-display", display_.c_str(), "-window", "root",
+                                                   file.c_str(), nullptr));
   if (!process) {
     GErrorPtr owned(error);
     return false;
@@ -226,8 +284,8 @@ DriverOnDisplay::DriverOnDisplay(const XServer& server, const std::vector<std::s
   setGtkChildEnvironment(launcher.get(), server.display());
   answerFd_ = pipeToChild(launcher.get(), 3);
   GError* error = nullptr;
-  process_ = g_subprocess_launcher_spawnv(launcher.get(), argv(driverCommand(arguments)).data(),
-                                          &error);
+  process_ =
+      g_subprocess_launcher_spawnv(launcher.get(), argv(driverCommand(arguments)).data(), &error);
   if (!process_) ADD_FAILURE() << "cannot start the alert driver: " << GErrorPtr(error)->message;
 }
 
@@ -265,13 +323,16 @@ std::optional<long> DriverOnDisplay::answer() {
   return answer;
 }
 
-void DriverOnDisplay::finish() {
-  if (!process_) return;
+bool DriverOnDisplay::finish() {
+  if (!process_) return false;
   if (!answered_) g_subprocess_force_exit(process_);
   g_output_stream_close(g_subprocess_get_stdin_pipe(process_), nullptr, nullptr);
   g_subprocess_wait(process_, nullptr, nullptr);
+  const bool exitedNormally =
+      g_subprocess_get_if_exited(process_) && g_subprocess_get_exit_status(process_) == 0;
   g_object_unref(process_);
   process_ = nullptr;
+  return exitedNormally;
 }
 
 }  // namespace uk::test

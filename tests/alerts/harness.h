@@ -17,15 +17,22 @@ std::string artifactsDirectory();
 
 // One run of the alert driver without a display.
 struct TerminalRun {
-  std::string output;            // everything it wrote to standard output
-  std::optional<long> answer;    // what runModal gave, when it gave anything
-  bool exitedNormally = false;   // exited with status 0
+  std::string output;           // everything it wrote to standard output
+  std::optional<long> answer;   // what runModal gave, when it gave anything
+  bool exitedNormally = false;  // exited with status 0
 };
 
 // Runs the alert driver with `arguments`, no DISPLAY, standard input and output
 // on pipes, `input` written to standard input, which is then closed.
 TerminalRun runDriverWithoutDisplay(const std::vector<std::string>& arguments,
                                     const std::string& input);
+
+// Runs the alert driver with `arguments`, no DISPLAY, standard input and output
+// on a pseudo-terminal. Once `prompt` appears, types `typed` into the terminal;
+// the output is what the terminal shows (its echo included, "\n" shown as
+// "\r\n").
+TerminalRun runDriverOnTerminal(const std::vector<std::string>& arguments,
+                                const std::string& prompt, const std::string& typed);
 
 // An Xvfb server on a free display number, stopped when the process ends.
 class XServer {
@@ -69,8 +76,8 @@ class DriverOnDisplay {
   // none comes within a generous deadline.
   std::optional<long> answer();
   // Lets a driver started with --hold end and waits for it; ends one that
-  // never answered.
-  void finish();
+  // never answered. Gives true when it exited with status 0.
+  bool finish();
 
  private:
   const XServer& server_;

@@ -12,6 +12,8 @@
 namespace uk::test {
 namespace {
 
+// Options beside their values.
+// clang-format off
 const std::vector<std::string> kNotFound = {
     "--message", "No verified Kellix installation found",  //
     "--informative",
@@ -30,6 +32,7 @@ const std::vector<std::string> kConfirmation = {
 // Return chooses the first button, Escape the second ("Cancel").
 const std::vector<std::string> kOkThenCancel = {
     "--message", "Go on?", "--button", "OK", "--button", "Cancel"};
+// clang-format on
 
 const std::string kConfirmationText =
     "Move Kellix to the Trash?\n"
@@ -51,6 +54,8 @@ struct OutputCase {
   std::string output;
   long answer;
 };
+
+void PrintTo(const OutputCase& c, std::ostream* out) { *out << c.name; }
 
 class TerminalAlertOutput : public ::testing::TestWithParam<OutputCase> {};
 
@@ -89,9 +94,8 @@ INSTANTIATE_TEST_SUITE_P(
                        kConfirmationPrompt + "\n",
                    1000},
         OutputCase{"ReturnKeyOnTheSecondButton",
-                   {"--message", "Replace it?", "--informative", "Line one\nline two",
-                    "--button", "Keep", "--button", "Replace", "--return", "--button",
-                    "Stop"},
+                   {"--message", "Replace it?", "--informative", "Line one\nline two", "--button",
+                    "Keep", "--button", "Replace", "--return", "--button", "Stop"},
                    "\n",
                    "Replace it?\n"
                    "\n"
@@ -128,6 +132,8 @@ struct AnswerCase {
   long answer;
   int timesAskedAgain;
 };
+
+void PrintTo(const AnswerCase& c, std::ostream* out) { *out << c.name; }
 
 class TerminalAlertAnswer : public ::testing::TestWithParam<AnswerCase> {};
 
@@ -176,6 +182,32 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"VeryLongLineOfSpacesRefused", kConfirmation,
                    std::string(100'000, ' ') + "1\n2\n", 1001, 1}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// On a real terminal the typed line break is the terminal's own echo, so the
+// alert adds none; after end of input (Control-D) nothing was echoed and it
+// adds one.
+TEST(TerminalAlertOnATerminal, KeepsLinesWithTheTerminalsEcho) {
+  const std::vector<std::string> arguments = {"--message", "Go on?",   "--button",
+                                              "OK",        "--button", "Cancel"};
+  const std::string shown = "Go on?\r\n\r\n  1. OK (Return)\r\n  2. Cancel\r\n";
+  const std::string prompt = "Choose 1-2 (Return: 1): ";
+  const struct {
+    std::string typed;
+    std::string echoAndAfter;
+    long answer;
+  } cases[] = {
+      {"2\n", "2\r\n", 1001},
+      {"\n", "\r\n", 1000},
+      {"x\n2\n", "x\r\n2\r\nType a number from 1 to 2, or just press Return.\r\n" + prompt, 1001},
+      {"\x04", "\r\n", 1001},  // Control-D: end of input, so "Cancel"
+  };
+  for (const auto& c : cases) {
+    const TerminalRun run = runDriverOnTerminal(arguments, prompt, c.typed);
+    EXPECT_EQ(run.output, shown + prompt + c.echoAndAfter) << c.typed;
+    EXPECT_EQ(run.answer, c.answer) << c.typed;
+    EXPECT_TRUE(run.exitedNormally) << c.typed;
+  }
+}
 
 }  // namespace
 }  // namespace uk::test
