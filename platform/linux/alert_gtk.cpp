@@ -101,8 +101,3 @@ long runAlert(const Alert& alert, bool bringToFront) {
 }
 
 }  // namespace uk::platform::gtk
-
-// Under LeakSanitizer: fontconfig, which GTK loads to draw text, keeps its
-// caches until the process ends. Only allocations made inside fontconfig are
-// exempt; this file is linked into every program that shows a GTK alert.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }

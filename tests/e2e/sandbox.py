@@ -77,7 +77,7 @@ class Sandbox:
         for folder in ("/Applications", HOME, os.path.dirname(CALL_LOG), PLAN_FOLDER):
             os.makedirs(self.path(folder), exist_ok=True)
         os.makedirs(self.path(os.path.dirname(LEAK_SUPPRESSIONS)))
-        shutil.copy(os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp"),
+        shutil.copy(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lsan.supp"),
                     self.path(LEAK_SUPPRESSIONS))
         self.install_tool(CODESIGN, stub)
         self.install_tool(LSREGISTER, stub)

@@ -6,10 +6,13 @@ empty line and one line per button, "  N. Title", " (Return)" after the button
 that Return chooses; then a prompt line, after which one answer line is read.
 """
 
+import array
+import fcntl
 import os
 import re
 import select
 import subprocess
+import termios
 import threading
 import time
 
@@ -84,12 +87,20 @@ class TerminalRun:
         return self.out.decode(errors="replace")
 
     def waiting_for_input(self):
-        """True while the program is blocked reading its standard input."""
+        """True while the program is blocked reading its standard input with
+        nothing left to read there: a program that has not yet been scheduled
+        to take the answer just written is not waiting for another."""
         try:
             with open(self.sandbox.path(f"/proc/{self.process.pid}/syscall")) as file:
-                return file.read().split()[:2] == ["0", "0x0"]
+                if file.read().split()[:2] != ["0", "0x0"]:
+                    return False
         except OSError:
             return False
+        if self.process.stdin.closed:
+            return True
+        unread = array.array("i", [0])
+        fcntl.ioctl(self.process.stdin.fileno(), termios.FIONREAD, unread)
+        return unread[0] == 0
 
     def read_until(self, text, limit=60):
         """Reads standard output until `text` has appeared. Fails if the

@@ -20,8 +20,11 @@ class Display:
     def __init__(self, sandbox):
         self.sandbox = sandbox
         reader, writer = os.pipe()
+        # -noreset: otherwise the server resets whenever its last client (such
+        # as xdotool) leaves, and a program connecting just then finds no
+        # display and answers in the terminal instead.
         self.server = sandbox.start(["Xvfb", "-displayfd", str(writer), "-nolisten", "tcp",
-                                     "-screen", "0", "800x600x24"],
+                                     "-noreset", "-screen", "0", "800x600x24"],
                                     pass_fds=(writer,), stdout=subprocess.DEVNULL,
                                     stderr=subprocess.DEVNULL)
         os.close(writer)
