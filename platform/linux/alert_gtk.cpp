@@ -5,17 +5,15 @@
 #include <memory>
 #include <string>
 
+#include "platform/linux/glib_handles.h"
+
 namespace uk::platform::gtk {
 namespace {
 
-struct GFreeDeleter {
-  void operator()(gchar* p) const { g_free(p); }
-};
-
 // GTK labels take UTF-8 only; a path in the texts may hold any bytes, shown
 // here with replacement characters.
-std::unique_ptr<gchar, GFreeDeleter> validUtf8(const std::string& text) {
-  return std::unique_ptr<gchar, GFreeDeleter>(
+GCharHandle validUtf8(const std::string& text) {
+  return GCharHandle(
       g_utf8_make_valid(text.c_str(), static_cast<gssize>(text.size())));
 }
 

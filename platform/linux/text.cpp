@@ -4,18 +4,14 @@
 
 #include <memory>
 
+#include "platform/linux/glib_handles.h"
 #include "platform/platform.h"
 
 namespace uk::platform {
 namespace {
 
-struct GFreeDeleter {
-  void operator()(gchar* p) const { g_free(p); }
-};
-using GString_ = std::unique_ptr<gchar, GFreeDeleter>;
-
-GString_ decomposed(std::string_view text) {
-  return GString_(g_utf8_normalize(text.data(), static_cast<gssize>(text.size()), G_NORMALIZE_NFD));
+GCharHandle decomposed(std::string_view text) {
+  return GCharHandle(g_utf8_normalize(text.data(), static_cast<gssize>(text.size()), G_NORMALIZE_NFD));
 }
 
 }  // namespace
@@ -28,8 +24,8 @@ bool textEqual(std::string_view a, std::string_view b) {
   const char* end = nullptr;
   if (!g_utf8_validate(a.data(), static_cast<gssize>(a.size()), &end)) return false;
   if (!g_utf8_validate(b.data(), static_cast<gssize>(b.size()), &end)) return false;
-  GString_ left = decomposed(a);
-  GString_ right = decomposed(b);
+  GCharHandle left = decomposed(a);
+  GCharHandle right = decomposed(b);
   if (!left || !right) return false;
   return std::string_view(left.get()) == std::string_view(right.get());
 }

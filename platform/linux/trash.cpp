@@ -5,21 +5,10 @@
 
 #include <memory>
 
+#include "platform/linux/glib_handles.h"
 #include "platform/platform.h"
 
 namespace uk::platform {
-namespace {
-
-struct GObjectDeleter {
-  void operator()(gpointer object) const { g_object_unref(object); }
-};
-struct GErrorDeleter {
-  void operator()(GError* error) const { g_error_free(error); }
-};
-using FileHandle = std::unique_ptr<GFile, GObjectDeleter>;
-using ErrorHandle = std::unique_ptr<GError, GErrorDeleter>;
-
-}  // namespace
 
 bool FileManager::trashItemAtURL(const FileURL& url, Error* error) {
   // The local VFS rather than the default one, so that no loaded GIO module
@@ -29,10 +18,10 @@ bool FileManager::trashItemAtURL(const FileURL& url, Error* error) {
   // item's own volume. A rename that fails (another mount, a read-only or
   // system volume) gives an error and leaves the item where it was; it never
   // falls back to copying and deleting.
-  FileHandle file(g_vfs_get_file_for_path(g_vfs_get_local(), url.path().c_str()));
+  GObjectHandle<GFile> file(g_vfs_get_file_for_path(g_vfs_get_local(), url.path().c_str()));
   GError* raw = nullptr;
   if (g_file_trash(file.get(), nullptr, &raw)) return true;
-  ErrorHandle failure(raw);
+  GErrorHandle failure(raw);
   if (error != nullptr) {
     error->localizedDescription = failure != nullptr && failure->message != nullptr
                                       ? failure->message

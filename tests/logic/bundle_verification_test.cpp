@@ -217,13 +217,7 @@ TEST_P(BundleVerificationFailure, StopsAtTheFirstFailedStepWithoutStartingTheToo
 }
 
 INSTANTIATE_TEST_SUITE_P(Causes, BundleVerificationFailure, ::testing::ValuesIn(kFailures),
-                         [](const auto& info) {
-                           std::string name = info.param.name;
-                           for (char& c : name) {
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           }
-                           return name;
-                         });
+                         caseName);
 
 // Info.plist contents: whether they make a genuine copy, and so whether the
 // code-signature tool is reached.
@@ -314,13 +308,7 @@ TEST_P(BundleVerificationPlist, DecidesOnTheThreeValuesAlone) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, BundleVerificationPlist, ::testing::ValuesIn(kPlists),
-                         [](const auto& info) {
-                           std::string name = info.param.name;
-                           for (char& c : name) {
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           }
-                           return name;
-                         });
+                         caseName);
 
 TEST_F(BundleVerification, SignatureToolDecidesLast) {
   struct Case {

@@ -242,13 +242,7 @@ TEST_P(UninstallReport, OneParagraphPerCopyUnderOneTitle) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Outcomes, UninstallReport, ::testing::ValuesIn(kReports),
-                         [](const auto& info) {
-                           std::string name = info.param.name;
-                           for (char& c : name) {
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           }
-                           return name;
-                         });
+                         caseName);
 
 TEST_F(Uninstall, SameBundleThroughBothFoldersIsListedTwiceAndFailsTheSecondTime) {
   // A home folder of "/" makes both search folders the same directory.

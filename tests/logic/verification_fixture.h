@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <string>
+
 #include "fake/fake_platform.h"
 #include "platform/file_url.h"
 
@@ -21,6 +24,15 @@ class FakeWorldTest : public ::testing::Test {
   static platform::FileURL folderURL(const std::string& path) {
     return platform::FileURL::fileURLWithPath(path, true);
   }
+};
+
+// Names a parameterised case after its `name` field, as gtest allows.
+inline constexpr auto caseName = [](const auto& info) {
+  std::string name = info.param.name;
+  for (char& c : name) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  return name;
 };
 
 }  // namespace uk
