@@ -4,6 +4,7 @@ own sandbox against the real, unchanged uninstaller."""
 import os
 import plistlib
 import shutil
+import signal
 import subprocess
 import time
 
@@ -19,14 +20,14 @@ H = HOME_APPLICATIONS + "/Kellix.app"
 # -- running the uninstaller and the checks every run shares ----------------------------
 
 
-def uninstall(sandbox, failures, options, answers, alerts, while_confirming=None):
+def uninstall(sandbox, failures, options, answers, alerts, while_confirming=None, **start):
     """Runs the uninstaller without a display, reads each expected alert and
     gives the next answer line; after the answers, standard input ends. Checks
     what every run must show: the exact alerts, exit status 0, nothing on
     standard error, the .kelx archives untouched, and every tool started with
     nothing but its three standard descriptors (output and errors to the null
     device, input the uninstaller's own)."""
-    run = TerminalRun(sandbox, options.program)
+    run = TerminalRun(sandbox, options.program, **start)
     try:
         for index, line in enumerate(answers):
             run.read_until(alerts[index].block())
@@ -225,7 +226,13 @@ CANCEL = [
 # -- "Move to Trash" -------------------------------------------------------------------
 
 
-def move_case(folders, lsregister_plan=(), remove_lsregister=False, extra=""):
+def ignoring_sigchld_and_sigpipe():
+    """A parent that ignores SIGCHLD and SIGPIPE hands both on through exec."""
+    signal.signal(signal.SIGCHLD, signal.SIG_IGN)
+    signal.signal(signal.SIGPIPE, signal.SIG_IGN)
+
+
+def move_case(folders, lsregister_plan=(), remove_lsregister=False, extra="", **start):
     def case(sandbox, failures, options):
         paths = [sandbox.make_bundle(folder) for folder in folders]
         if lsregister_plan:
@@ -234,7 +241,7 @@ def move_case(folders, lsregister_plan=(), remove_lsregister=False, extra=""):
             os.remove(sandbox.path(LSREGISTER))
         before = snapshot(sandbox, *paths)
         outcome = report(MOVED_TITLE, [f"Moved to Trash: {path}{extra}" for path in paths])
-        uninstall(sandbox, failures, options, ["2", ""], [confirmation(paths), outcome])
+        uninstall(sandbox, failures, options, ["2", ""], [confirmation(paths), outcome], **start)
         check_trashed(sandbox, failures, before)
         failures.equal(tool_runs(sandbox, LSREGISTER),
                        [] if remove_lsregister else [["-u", path] for path in paths],
@@ -251,6 +258,10 @@ MOVE = [
     ("the /Applications copy", move_case(["/Applications"])),
     ("the home copy", move_case([HOME_APPLICATIONS])),
     ("both copies, in list order", move_case(["/Applications", HOME_APPLICATIONS])),
+    # Every tool's exit must still be waited for and read: with SIGCHLD left
+    # ignored the code-signature check would fail and nothing would be found.
+    ("started by a parent that ignores SIGCHLD and SIGPIPE",
+     move_case(["/Applications"], preexec_fn=ignoring_sigchld_and_sigpipe, restore_signals=False)),
 ]
 
 LAUNCH_SERVICES_FAILS = [

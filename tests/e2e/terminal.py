@@ -69,10 +69,10 @@ def transcript_matches(transcript, alerts):
 class TerminalRun:
     """The uninstaller started with piped standard streams and no display."""
 
-    def __init__(self, sandbox, program):
+    def __init__(self, sandbox, program, **start):
         self.sandbox = sandbox
         self.process = sandbox.start([program], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE)
+                                     stderr=subprocess.PIPE, **start)
         # What the tools it starts must inherit as their standard input.
         self.stdin_target = os.readlink(sandbox.path(f"/proc/{self.process.pid}/fd/0"))
         self.out = b""

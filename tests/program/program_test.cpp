@@ -133,4 +133,29 @@ TEST_F(Program, AnUnanswerableLineIsAskedAgain) {
   EXPECT_EQ(outcome.out.find("No verified"), outcome.out.rfind("No verified"));
 }
 
+TEST_F(Program, AClosedOutputDoesNotChangeTheExitStatus) {
+  // Standard output is a pipe nobody reads any more: every write fails, and
+  // end of input then cancels.
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  close(out[0]);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(out[1], 1);
+    dup2(null, 2);
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    setenv("HOME", home_.c_str(), 1);
+    execl(UK_PROGRAM, UK_PROGRAM, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 }  // namespace
