@@ -21,37 +21,29 @@ namespace {
 // that ignores SIGCHLD has its children reaped by the kernel).
 constexpr int kStatusUnknown = -1;
 
-class SpawnFileActions {
+// Owns one posix_spawn object: initialised on construction, destroyed with
+// the owner.
+template <typename T, int (*Init)(T*), int (*Destroy)(T*)>
+class SpawnObject {
  public:
-  SpawnFileActions() { ok_ = posix_spawn_file_actions_init(&actions_) == 0; }
-  ~SpawnFileActions() {
-    if (ok_) posix_spawn_file_actions_destroy(&actions_);
+  SpawnObject() { ok_ = Init(&object_) == 0; }
+  ~SpawnObject() {
+    if (ok_) Destroy(&object_);
   }
-  SpawnFileActions(const SpawnFileActions&) = delete;
-  SpawnFileActions& operator=(const SpawnFileActions&) = delete;
+  SpawnObject(const SpawnObject&) = delete;
+  SpawnObject& operator=(const SpawnObject&) = delete;
   bool ok() const { return ok_; }
-  posix_spawn_file_actions_t* get() { return &actions_; }
+  T* get() { return &object_; }
 
  private:
-  posix_spawn_file_actions_t actions_;
+  T object_;
   bool ok_ = false;
 };
 
-class SpawnAttributes {
- public:
-  SpawnAttributes() { ok_ = posix_spawnattr_init(&attributes_) == 0; }
-  ~SpawnAttributes() {
-    if (ok_) posix_spawnattr_destroy(&attributes_);
-  }
-  SpawnAttributes(const SpawnAttributes&) = delete;
-  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-  bool ok() const { return ok_; }
-  posix_spawnattr_t* get() { return &attributes_; }
-
- private:
-  posix_spawnattr_t attributes_;
-  bool ok_ = false;
-};
+using SpawnFileActions = SpawnObject<posix_spawn_file_actions_t, posix_spawn_file_actions_init,
+                                     posix_spawn_file_actions_destroy>;
+using SpawnAttributes =
+    SpawnObject<posix_spawnattr_t, posix_spawnattr_init, posix_spawnattr_destroy>;
 
 // Waits for the child to end, however long it takes. Gives its raw wait
 // status, or nothing when the child cannot be waited for.

@@ -290,22 +290,31 @@ TEST(Task, ChildStartsWithDefaultSignalsWhateverOursAre) {
   EXPECT_EQ(contentsOf(output), "SigIgn:\t0000000000000000\nSigBlk:\t0000000000000000\n");
 }
 
+// Runs a child that leaves `marker` behind after 300 ms and waits for it.
+// Gives its status, or nothing when it did not start or the wait ended
+// before the child did.
+std::optional<int> waitForSlowChild(const std::string& marker) {
+  Task task;
+  task.setExecutableURL(FileURL::fileURLWithPath(kChild, false));
+  task.setArguments({"touch-later", "300", marker});
+  task.setStandardOutputToNullDevice();
+  task.setStandardErrorToNullDevice();
+  if (!task.launchAndReturnError()) return std::nullopt;
+  task.waitUntilExit();
+  if (!exists(marker)) return std::nullopt;
+  return task.terminationStatus();
+}
+
 TEST(Task, WaitsForTheChildEvenWhenWeIgnoreSigchld) {
   TemporaryFolder folder;
   const std::string marker = folder / "finished";
   int result = testing::runForked([&] {
     signal(SIGCHLD, SIG_IGN);
-    Task task;
-    task.setExecutableURL(FileURL::fileURLWithPath(kChild, false));
-    task.setArguments({"touch-later", "300", marker});
-    task.setStandardOutputToNullDevice();
-    task.setStandardErrorToNullDevice();
-    if (!task.launchAndReturnError()) return 10;
-    task.waitUntilExit();
-    // The wait lasted until the child's end...
-    if (!exists(marker)) return 11;
+    // The wait lasts until the child's end...
+    std::optional<int> status = waitForSlowChild(marker);
+    if (!status) return 10;
     // ...but the kernel reaped it, so how it ended is unknown: never success.
-    if (task.terminationStatus() == 0) return 12;
+    if (*status == 0) return 12;
     return 0;
   });
   EXPECT_EQ(result, 0);
@@ -322,15 +331,9 @@ TEST(Task, WaitOutlastsSignalsThatInterruptIt) {
     itimerval often{{0, 10000}, {0, 10000}};
     setitimer(ITIMER_REAL, &often, nullptr);
 
-    Task task;
-    task.setExecutableURL(FileURL::fileURLWithPath(kChild, false));
-    task.setArguments({"touch-later", "300", marker});
-    task.setStandardOutputToNullDevice();
-    task.setStandardErrorToNullDevice();
-    if (!task.launchAndReturnError()) return 10;
-    task.waitUntilExit();
-    if (!exists(marker)) return 11;
-    if (task.terminationStatus() != 0) return 12;
+    std::optional<int> status = waitForSlowChild(marker);
+    if (!status) return 10;
+    if (*status != 0) return 12;
     return 0;
   });
   EXPECT_EQ(result, 0);
