@@ -10,17 +10,9 @@
 #include <cstdint>
 #include <span>
 
+#include "platform/property_list_limits.h"
+
 namespace uk::platform {
-
-// Deepest nesting of arrays and dictionaries that a property list may have.
-inline constexpr std::size_t kPropertyListMaxDepth = 512;
-
-// Most values (containers and leaves, each shared binary object counted once
-// per use) that a property list may expand to.
-inline constexpr std::size_t kPropertyListMaxValues = std::size_t{1} << 18;
-
-// Most string and data bytes that a property list may expand to.
-inline constexpr std::size_t kPropertyListMaxPayloadBytes = std::size_t{16} << 20;
 
 // True when the bytes may be handed to libplist: bytes that start with
 // "bplist00" are checked as a binary property list, all others as XML. Gives
