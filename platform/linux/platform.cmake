@@ -6,16 +6,21 @@ pkg_check_modules(GTK REQUIRED IMPORTED_TARGET gtk+-3.0)
 
 # Pure functions of their input (text equality, property-list parsing): the
 # logic tests use these real ones beside the fake.
-file(GLOB UK_PLATFORM_PURE_SOURCES CONFIGURE_DEPENDS
-  ${CMAKE_CURRENT_LIST_DIR}/text*.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/property_list*.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/plist*.cpp)
-add_library(uk_platform_pure STATIC ${UK_PLATFORM_PURE_SOURCES})
+add_library(uk_platform_pure STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/text.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/property_list.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/plist_guard.cpp)
 target_link_libraries(uk_platform_pure PUBLIC uk_platform_values PkgConfig::GLIB PkgConfig::PLIST)
 
-# Everything that touches the system: files, the trash, processes, alerts.
-file(GLOB UK_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/platform/posix/*.cpp)
-list(REMOVE_ITEM UK_PLATFORM_SOURCES ${UK_PLATFORM_PURE_SOURCES})
-add_library(uk_platform STATIC ${UK_PLATFORM_SOURCES})
+# Everything that touches the system: files, the trash, processes, alerts. The
+# bounded file read is the portable POSIX one, shared with the Mac.
+add_library(uk_platform STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/alert_gtk.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/alert_terminal.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/application.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/file_manager.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/running_application.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/task.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/trash.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/platform/posix/read_file.cpp)
 target_link_libraries(uk_platform PUBLIC uk_platform_values uk_platform_pure PkgConfig::GLIB PkgConfig::GTK)
