@@ -7,16 +7,19 @@
 //   print BYTES         writes BYTES bytes to standard output, then to
 //                       standard error; exits 0 only if every write succeeded
 //   args OUT [ARG...]   writes each of its argv entries, NUL-terminated, to OUT
-//   fds OUT             writes "N\0TARGET\0" for each descriptor it holds open
-//   signals OUT         writes the SigIgn and SigBlk lines of /proc/self/status
+//   fds OUT             writes "N\0DEVICE:INODE\0" for each descriptor it holds
+//                       open, naming what the descriptor refers to
+//   signals OUT         writes "ignored:" and "blocked:" lines, each listing the
+//                       numbers of the signals it ignores or blocks
 //   touch-later MS OUT  sleeps MS milliseconds, then creates OUT
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -41,17 +44,6 @@ int writeFile(const char* path, const std::string& contents) {
   return close(fd) == 0 && ok ? 0 : 21;
 }
 
-std::string readFile(const char* path) {
-  std::string contents;
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return contents;
-  char buffer[4096];
-  ssize_t got;
-  while ((got = read(fd, buffer, sizeof buffer)) > 0) contents.append(buffer, got);
-  close(fd);
-  return contents;
-}
-
 int print(long long bytes) {
   static char block[1 << 16];
   std::memset(block, 'x', sizeof block);
@@ -66,38 +58,64 @@ int print(long long bytes) {
 }
 
 int listDescriptors(const char* out) {
-  // Listed before the result file is opened, and without the listing's own
-  // descriptor.
-  DIR* directory = opendir("/proc/self/fd");
-  if (directory == nullptr) return 40;
+  // Listed before the result file is opened. Every possible descriptor is
+  // asked about, so nothing depends on a /proc or /dev/fd listing.
+  const int limit = std::min(getdtablesize(), 1 << 20);
   std::string listing;
-  while (dirent* entry = readdir(directory)) {
-    if (entry->d_name[0] == '.') continue;
-    int fd = std::atoi(entry->d_name);
-    if (fd == dirfd(directory)) continue;
-    char target[4096];
-    std::string link = std::string("/proc/self/fd/") + entry->d_name;
-    ssize_t length = readlink(link.c_str(), target, sizeof target);
-    listing += entry->d_name;
+  for (int fd = 0; fd < limit; ++fd) {
+    if (fcntl(fd, F_GETFD) < 0) continue;
+    struct stat status {};
+    listing += std::to_string(fd);
     listing += '\0';
-    if (length > 0) listing.append(target, length);
+    if (fstat(fd, &status) == 0) {
+      listing += std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
+    }
     listing += '\0';
   }
-  closedir(directory);
   return writeFile(out, listing);
 }
 
-int signalState(const char* out) {
-  std::string status = readFile("/proc/self/status");
-  std::string lines;
-  for (const char* key : {"SigIgn:", "SigBlk:"}) {
-    size_t at = status.find(std::string("\n") + key);
-    if (at == std::string::npos) return 50;
-    size_t end = status.find('\n', at + 1);
-    lines += status.substr(at + 1, end - at);
+#if defined(__linux__)
+// The kernel's own view, from /proc/self/status: it also shows the signals
+// that the C library keeps for itself, which sigaction cannot ask about.
+std::string signalNumbers(const std::string& status, const char* key) {
+  std::string::size_type at = status.find(std::string("\n") + key);
+  if (at == std::string::npos) return " unknown";
+  unsigned long long mask = std::strtoull(status.c_str() + at + std::strlen(key) + 2, nullptr, 16);
+  std::string numbers;
+  for (int number = 1; number <= 64; ++number) {
+    if (mask >> (number - 1) & 1) numbers += " " + std::to_string(number);
   }
-  return writeFile(out, lines);
+  return numbers;
 }
+
+int signalState(const char* out) {
+  std::string status;
+  int fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 50;
+  char buffer[4096];
+  ssize_t got;
+  while ((got = read(fd, buffer, sizeof buffer)) > 0) status.append(buffer, got);
+  close(fd);
+  return writeFile(out, "ignored:" + signalNumbers(status, "SigIgn:") +
+                            "\nblocked:" + signalNumbers(status, "SigBlk:") + "\n");
+}
+#else
+int signalState(const char* out) {
+  sigset_t blocked;
+  if (sigprocmask(SIG_BLOCK, nullptr, &blocked) != 0) return 50;
+  std::string ignored = "ignored:";
+  std::string held = "blocked:";
+  for (int number = 1; number < NSIG; ++number) {
+    struct sigaction action {};
+    if (sigaction(number, nullptr, &action) == 0 && action.sa_handler == SIG_IGN) {
+      ignored += " " + std::to_string(number);
+    }
+    if (sigismember(&blocked, number) == 1) held += " " + std::to_string(number);
+  }
+  return writeFile(out, ignored + "\n" + held + "\n");
+}
+#endif
 
 }  // namespace
 

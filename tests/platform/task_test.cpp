@@ -256,11 +256,19 @@ TEST(Task, ChildHoldsOnlyTheStandardDescriptors) {
   ASSERT_EQ(parts.size() % 2, 0u);
   for (std::size_t i = 0; i < parts.size(); i += 2) held[parts[i]] = parts[i + 1];
 
-  char ours[4096] = {};
-  ssize_t length = readlink("/proc/self/fd/0", ours, sizeof ours - 1);
-  const std::string ourInput = length > 0 ? std::string(ours, length) : "";
+  // Each descriptor names what it refers to as device:inode.
+  const auto identity = [](int fd) {
+    struct stat status {};
+    return fstat(fd, &status) == 0
+               ? std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino)
+               : std::string();
+  };
+  const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(null, 0);
+  const std::string nullDevice = identity(null);
+  close(null);
   EXPECT_EQ(held, (std::map<std::string, std::string>{
-                      {"0", ourInput}, {"1", "/dev/null"}, {"2", "/dev/null"}}));
+                      {"0", identity(STDIN_FILENO)}, {"1", nullDevice}, {"2", nullDevice}}));
 }
 
 TEST(Task, ChildStartsWithDefaultSignalsWhateverOursAre) {
@@ -287,7 +295,7 @@ TEST(Task, ChildStartsWithDefaultSignalsWhateverOursAre) {
     return 0;
   });
   ASSERT_EQ(result, 0);
-  EXPECT_EQ(contentsOf(output), "SigIgn:\t0000000000000000\nSigBlk:\t0000000000000000\n");
+  EXPECT_EQ(contentsOf(output), "ignored:\nblocked:\n");
 }
 
 // Runs a child that leaves `marker` behind after 300 ms and waits for it.

@@ -1,8 +1,7 @@
-// The move into the Trash on the real system: fixture bundles in a temporary
-// folder, a temporary home with its own trash, and (where the process may
-// have a private mount namespace) volumes of their own: a read-only bind
-// mount, a ramfs with a trash of its own and a tmpfs that GIO will not trash
-// on.
+// The move into the freedesktop.org Trash through GIO on the real system:
+// fixture bundles in a temporary folder, a temporary home with its own trash, and (where the
+// process may have a private mount namespace) volumes of their own: a read-only bind mount, a ramfs
+// with a trash of its own and a tmpfs that GIO will not trash on.
 
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -26,103 +25,16 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tests/trash/trash_trees.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using uk::platform::Error;
-using uk::platform::FileManager;
-using uk::platform::FileURL;
+using namespace trash_tests;
 
 // Set by main() before any test runs.
 fs::path gRoot;               // the temporary folder that holds everything
 fs::path gHomeTrash;          // $XDG_DATA_HOME/Trash
 bool gPrivateMounts = false;  // mounts made here stay inside this process
-
-// ---------------------------------------------------------------------------
-// Trees on disk
-
-struct Item {
-  fs::file_type type;
-  unsigned mode;         // permission bits
-  std::string contents;  // a file's bytes, a link's target text
-  std::uint64_t device;
-  std::uint64_t inode;  // unchanged only when the item was moved, not copied
-
-  friend bool operator==(const Item&, const Item&) = default;
-};
-
-void PrintTo(const Item& item, std::ostream* out) {
-  *out << "{type " << static_cast<int>(item.type) << ", mode " << std::oct << item.mode << std::dec
-       << ", " << item.contents.size() << " bytes, inode " << item.device << ":" << item.inode
-       << "}";
-}
-
-// Every item under `root` (itself included, as ""), by relative path.
-using Tree = std::map<std::string, Item>;
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void writeFile(const fs::path& path, std::string_view contents, fs::perms perms) {
-  std::ofstream(path, std::ios::binary) << contents;
-  fs::permissions(path, perms);
-}
-
-Item itemAt(const fs::path& path) {
-  struct stat status {};
-  if (lstat(path.c_str(), &status) != 0) return Item{fs::file_type::not_found, 0, "", 0, 0};
-  Item item{fs::symlink_status(path).type(), static_cast<unsigned>(status.st_mode & 07777), "",
-            static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
-  if (item.type == fs::file_type::regular) item.contents = readFile(path);
-  if (item.type == fs::file_type::symlink) item.contents = fs::read_symlink(path).string();
-  return item;
-}
-
-Tree snapshot(const fs::path& root) {
-  Tree tree;
-  if (!fs::exists(fs::symlink_status(root))) return tree;
-  tree[""] = itemAt(root);
-  if (tree[""].type != fs::file_type::directory) return tree;
-  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
-    tree[fs::relative(entry.path(), root).string()] = itemAt(entry.path());
-  }
-  return tree;
-}
-
-// A small bundle: folders, a text file, a binary with NUL and high bytes, a
-// private file, an empty folder and a relative symbolic link.
-void makeBundle(const fs::path& bundle, std::string_view marker = "") {
-  fs::create_directories(bundle / "Contents/MacOS");
-  fs::create_directories(bundle / "Contents/Resources/Empty");
-  fs::create_directories(bundle / "Contents/Frameworks");
-  writeFile(bundle / "Contents/Info.plist",
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-            "<key>CFBundleIdentifier</key><string>test.kellix.Archiver</string></dict></plist>\n",
-            fs::perms(0644));
-  std::string binary;
-  for (int i = 0; i < 3000; ++i) binary.push_back(static_cast<char>(i * 7 % 256));
-  writeFile(bundle / "Contents/MacOS/Kellix", binary, fs::perms(0755));
-  writeFile(bundle / "Contents/Resources/Marker.txt", marker, fs::perms(0600));
-  fs::permissions(bundle / "Contents/Resources/Empty", fs::perms(0700));
-  fs::create_symlink("../MacOS/Kellix", bundle / "Contents/Frameworks/Current");
-}
-
-// A fresh folder for one case inside the temporary root.
-fs::path makeCaseFolder() {
-  std::string pattern = (gRoot / "case-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) std::abort();  // never work anywhere else
-  return pattern;
-}
-
-bool trash(const fs::path& path, Error* error) {
-  return FileManager::defaultManager().trashItemAtURL(
-      FileURL::fileURLWithPath(path.string(), fs::is_directory(fs::symlink_status(path))), error);
-}
 
 // ---------------------------------------------------------------------------
 // .trashinfo files
@@ -416,6 +328,11 @@ INSTANTIATE_TEST_SUITE_P(Cases, TrashFailureTest, testing::ValuesIn(kFailureCase
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+// The contract tests' scratch folder is the temporary root, on the same file
+// system as the temporary home: its items go to the home trash.
+fs::path trash_tests::scratchFolder() { return gRoot; }
+fs::path trash_tests::trashedItemsFolder() { return gHomeTrash / "files"; }
 
 // Under the leak checker: GLib 2.74 leaks two strings of its own (the
 // escaped original path and the .trashinfo text) when the final rename into
