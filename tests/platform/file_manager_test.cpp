@@ -99,7 +99,7 @@ bool makeSocket(const std::string& path) {
   address.sun_family = AF_UNIX;
   if (path.size() >= sizeof address.sun_path) return false;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = socket(AF_UNIX, SOCK_STREAM, 0);  // no SOCK_CLOEXEC on a Mac
   if (fd < 0) return false;
   bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   close(fd);  // the socket's name stays in the folder
