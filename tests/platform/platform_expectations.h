@@ -11,34 +11,38 @@
 namespace uk::testing {
 
 #if defined(__APPLE__)
-// NSFileManager gives dates as NSDate, a double count of seconds since 2001:
-// a date of our time keeps its microseconds, not its nanoseconds.
-inline constexpr std::chrono::nanoseconds kModificationDatePrecision{1000};
-// NSFileManager adds keys of its own (creation date, owner names, the
-// extension-hidden flag, ...) beside the nine the seam names.
-inline constexpr bool kAttributesAreExactlyTheSeamsKeys = false;
-// APFS, where the temporary folder lives, keeps names as valid UTF-8 and
-// finds a name whatever its normalisation: "café" precomposed and
-// decomposed are one item, and invalid UTF-8 cannot be a name.
-inline constexpr bool kFileNamesAreBytes = false;
-// Foundation's home folder comes from the user database; HOME is only its
-// last resort.
-inline constexpr bool kHomeFollowsTheHomeVariable = false;
-
-inline std::chrono::nanoseconds modificationTime(const struct stat& status) {
-  return std::chrono::seconds(status.st_mtimespec.tv_sec) +
-         std::chrono::nanoseconds(status.st_mtimespec.tv_nsec);
-}
+inline constexpr bool kMac = true;
 #else
-inline constexpr std::chrono::nanoseconds kModificationDatePrecision{0};
-inline constexpr bool kAttributesAreExactlyTheSeamsKeys = true;
-inline constexpr bool kFileNamesAreBytes = true;
-inline constexpr bool kHomeFollowsTheHomeVariable = true;
-
-inline std::chrono::nanoseconds modificationTime(const struct stat& status) {
-  return std::chrono::seconds(status.st_mtim.tv_sec) +
-         std::chrono::nanoseconds(status.st_mtim.tv_nsec);
-}
+inline constexpr bool kMac = false;
 #endif
+
+// Linux keeps modification dates to the nanosecond. NSFileManager gives them
+// as NSDate, a double count of seconds since 2001: a date of our time keeps
+// its microseconds, not its nanoseconds.
+inline constexpr std::chrono::nanoseconds kModificationDatePrecision{kMac ? 1000 : 0};
+
+// Linux gives exactly the nine keys the seam names; NSFileManager adds keys of
+// its own (creation date, owner names, the extension-hidden flag, ...).
+inline constexpr bool kAttributesAreExactlyTheSeamsKeys = !kMac;
+
+// A Linux file name is bytes. APFS, where a Mac's temporary folder lives,
+// keeps names as valid UTF-8 and finds a name whatever its normalisation:
+// "café" precomposed and decomposed are one item there, and invalid UTF-8
+// cannot be a name.
+inline constexpr bool kFileNamesAreBytes = !kMac;
+
+// GLib's home folder is HOME when that is an absolute path; Foundation's comes
+// from the user database, with HOME only its last resort.
+inline constexpr bool kHomeFollowsTheHomeVariable = !kMac;
+
+// The modification time that lstat reports.
+inline std::chrono::nanoseconds modificationTime(const struct stat& status) {
+#if defined(__APPLE__)
+  const timespec& time = status.st_mtimespec;
+#else
+  const timespec& time = status.st_mtim;
+#endif
+  return std::chrono::seconds(time.tv_sec) + std::chrono::nanoseconds(time.tv_nsec);
+}
 
 }  // namespace uk::testing

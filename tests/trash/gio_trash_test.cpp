@@ -195,25 +195,19 @@ const NameCase kNameCases[] = {
 INSTANTIATE_TEST_SUITE_P(Names, TrashMoveTest, testing::ValuesIn(kNameCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Each twin's .trashinfo names its own original and leads to its own tree.
 TEST(TrashMove, TwoItemsWithOneNameAreBothKept) {
-  fs::path folder = makeCaseFolder();
-  fs::path first = folder / "First/Twin.app";
-  fs::path second = folder / "Second/Twin.app";
-  makeBundle(first, "first");
-  makeBundle(second, "second");
-  const Tree firstBefore = snapshot(first);
-  const Tree secondBefore = snapshot(second);
-
+  const Twins twins = makeTwins();
   Error error;
-  ASSERT_TRUE(trash(first, &error)) << error.localizedDescription;
-  ASSERT_TRUE(trash(second, &error)) << error.localizedDescription;
+  ASSERT_TRUE(trash(twins.first, &error)) << error.localizedDescription;
+  ASSERT_TRUE(trash(twins.second, &error)) << error.localizedDescription;
 
-  std::optional<TrashedItem> firstTrashed = trashedItem(gHomeTrash, first);
-  std::optional<TrashedItem> secondTrashed = trashedItem(gHomeTrash, second);
+  std::optional<TrashedItem> firstTrashed = trashedItem(gHomeTrash, twins.first);
+  std::optional<TrashedItem> secondTrashed = trashedItem(gHomeTrash, twins.second);
   ASSERT_TRUE(firstTrashed && secondTrashed);
   EXPECT_NE(firstTrashed->location, secondTrashed->location);
-  EXPECT_EQ(snapshot(firstTrashed->location), firstBefore);
-  EXPECT_EQ(snapshot(secondTrashed->location), secondBefore);
+  EXPECT_EQ(snapshot(firstTrashed->location), twins.firstBefore);
+  EXPECT_EQ(snapshot(secondTrashed->location), twins.secondBefore);
 }
 
 TEST(TrashMove, ItemOnAnotherVolumeLandsInThatVolumesTrash) {

@@ -78,24 +78,18 @@ INSTANTIATE_TEST_SUITE_P(Names, TrashContractTest, testing::ValuesIn(kMoveCases)
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TrashContract, TwoItemsWithOneNameAreBothKept) {
-  const fs::path folder = makeCaseFolder();
-  const fs::path first = folder / "First/Twin.app";
-  const fs::path second = folder / "Second/Twin.app";
-  makeBundle(first, "first");
-  makeBundle(second, "second");
-  const Tree firstBefore = snapshot(first);
-  const Tree secondBefore = snapshot(second);
-
+  const Twins twins = makeTwins();
   Error error;
-  ASSERT_TRUE(trash(first, &error)) << error.localizedDescription;
-  ASSERT_TRUE(trash(second, &error)) << error.localizedDescription;
+  ASSERT_TRUE(trash(twins.first, &error)) << error.localizedDescription;
+  ASSERT_TRUE(trash(twins.second, &error)) << error.localizedDescription;
 
-  std::optional<fs::path> firstTrashed = inTrash(firstBefore);
-  std::optional<fs::path> secondTrashed = inTrash(secondBefore);
+  // Found by inode, whatever names the trash gave them.
+  std::optional<fs::path> firstTrashed = inTrash(twins.firstBefore);
+  std::optional<fs::path> secondTrashed = inTrash(twins.secondBefore);
   ASSERT_TRUE(firstTrashed && secondTrashed);
   EXPECT_NE(*firstTrashed, *secondTrashed);
-  EXPECT_EQ(snapshot(*firstTrashed), firstBefore);
-  EXPECT_EQ(snapshot(*secondTrashed), secondBefore);
+  EXPECT_EQ(snapshot(*firstTrashed), twins.firstBefore);
+  EXPECT_EQ(snapshot(*secondTrashed), twins.secondBefore);
 }
 
 TEST(TrashContract, AMissingItemIsRefusedWithAReason) {

@@ -121,4 +121,23 @@ inline bool trash(const fs::path& path, Error* error) {
       FileURL::fileURLWithPath(path.string(), fs::is_directory(fs::symlink_status(path))), error);
 }
 
+// Two bundles of one name in two folders, each with a marker of its own, and
+// their trees as made.
+struct Twins {
+  fs::path first;
+  fs::path second;
+  Tree firstBefore;
+  Tree secondBefore;
+};
+
+inline Twins makeTwins() {
+  const fs::path folder = makeCaseFolder();
+  Twins twins{folder / "First/Twin.app", folder / "Second/Twin.app", {}, {}};
+  makeBundle(twins.first, "first");
+  makeBundle(twins.second, "second");
+  twins.firstBefore = snapshot(twins.first);
+  twins.secondBefore = snapshot(twins.second);
+  return twins;
+}
+
 }  // namespace trash_tests
