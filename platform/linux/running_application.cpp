@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <map>
 #include <memory>
 #include <string>
@@ -84,15 +85,26 @@ bool bundleHasIdentifier(const std::string& bundlePath, std::string_view bundleI
 
 }  // namespace
 
-std::vector<RunningApplication> RunningApplication::runningApplicationsWithBundleIdentifier(
-    std::string_view bundleIdentifier) {
-  std::vector<RunningApplication> applications;
+std::optional<std::vector<RunningApplication>>
+RunningApplication::runningApplicationsWithBundleIdentifier(std::string_view bundleIdentifier) {
+  // Without a readable /proc nobody can tell what runs: that is no list at
+  // all, never an empty one. A single process that cannot be examined (gone
+  // meanwhile, or someone else's) is skipped below.
   DirectoryHandle proc(opendir("/proc"));
-  if (!proc) return applications;
+  if (!proc) return std::nullopt;
 
+  std::vector<RunningApplication> applications;
   // Several processes may run from one bundle; its Info.plist is read once.
   std::map<std::string, bool> identifierOfBundleMatches;
-  while (const dirent* entry = readdir(proc.get())) {
+  for (;;) {
+    // readdir answers null both at the end and on an error; only errno,
+    // cleared before each call, tells them apart.
+    errno = 0;
+    const dirent* entry = readdir(proc.get());
+    if (entry == nullptr) {
+      if (errno != 0) return std::nullopt;
+      break;
+    }
     std::string_view name = entry->d_name;
     if (!isProcessNumber(name)) continue;
     std::optional<std::string> executable = linkTarget("/proc/" + std::string(name) + "/exe");
