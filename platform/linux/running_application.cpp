@@ -88,10 +88,13 @@ bool bundleHasIdentifier(const std::string& bundlePath, std::string_view bundleI
 std::optional<std::vector<RunningApplication>>
 RunningApplication::runningApplicationsWithBundleIdentifier(std::string_view bundleIdentifier) {
   // Without a readable /proc nobody can tell what runs: that is no list at
-  // all, never an empty one. A single process that cannot be examined (gone
-  // meanwhile, or someone else's) is skipped below.
+  // all, never an empty one. So is a /proc that does not list this very
+  // process (not mounted, or another PID namespace's). A single process that
+  // cannot be examined (gone meanwhile, or someone else's) is skipped below.
   DirectoryHandle proc(opendir("/proc"));
   if (!proc) return std::nullopt;
+  const std::string self = std::to_string(getpid());
+  bool listsSelf = false;
 
   std::vector<RunningApplication> applications;
   // Several processes may run from one bundle; its Info.plist is read once.
@@ -106,6 +109,7 @@ RunningApplication::runningApplicationsWithBundleIdentifier(std::string_view bun
       break;
     }
     std::string_view name = entry->d_name;
+    if (name == self) listsSelf = true;
     if (!isProcessNumber(name)) continue;
     std::optional<std::string> executable = linkTarget("/proc/" + std::string(name) + "/exe");
     if (!executable || executable->empty() || executable->front() != '/') continue;
@@ -131,6 +135,7 @@ RunningApplication::runningApplicationsWithBundleIdentifier(std::string_view bun
     }
     if (known->second) applications.emplace_back(FileURL::fileURLWithPath(*bundle, true));
   }
+  if (!listsSelf) return std::nullopt;
   return applications;
 }
 
