@@ -108,6 +108,8 @@ class Sandbox:
         the real process file system except the numbered process folders.
         So /proc/self and its maps, /proc/sys and the like keep working (the
         sanitizer runtimes need them), while opening /proc as a folder fails.
+        Each process that start() starts from then on gets a link to its own
+        numbered folder too (LeakSanitizer reads /proc/PID/task by number).
         The real one stays mounted at HIDDEN_PROC for the tests' own use."""
         real = self.path(self.HIDDEN_PROC)
         os.makedirs(real)
@@ -261,6 +263,8 @@ class Sandbox:
         process = subprocess.Popen(["chroot", self.root, *argv], cwd="/",
                                    env=self.environment(display), **options)
         self.processes.append(process)
+        if self.proc_folder != "/proc":
+            os.symlink(f"{self.HIDDEN_PROC}/{process.pid}", self.path(f"/proc/{process.pid}"))
         return process
 
     def run(self, argv, display=None, **options):
