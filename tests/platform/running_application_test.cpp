@@ -2,12 +2,12 @@
 // sleep placed in fixture bundles in a temporary folder, started, found (or
 // not), then stopped and reaped.
 
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
-#include <dirent.h>
-#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
