@@ -118,8 +118,9 @@ class Alert {
 
 class RunningApplication {
  public:
-  // The running applications with that bundle identifier, possibly none.
-  static std::vector<RunningApplication> runningApplicationsWithBundleIdentifier(
+  // The running applications with that bundle identifier, possibly none;
+  // nothing when the running applications could not be listed at all.
+  static std::optional<std::vector<RunningApplication>> runningApplicationsWithBundleIdentifier(
       std::string_view bundleIdentifier);
 
   explicit RunningApplication(std::optional<FileURL> bundleURL) : bundleURL_(std::move(bundleURL)) {}

@@ -1,6 +1,7 @@
 #include "removal/removal.h"
 
 #include <optional>
+#include <vector>
 
 #include "platform/platform.h"
 #include "verify/bundle_verification.h"
@@ -14,15 +15,36 @@ bool stillTheSame(const platform::FileURL& folder, const Installation& confirmed
   return fresh && *fresh == confirmed;
 }
 
-bool runsFrom(const Installation& installation) {
+// Whether the item at `location`, examined without following a final link, is
+// the installation's bundle folder itself: a folder with its volume and file
+// number. This sees through another spelling of the same place (a linked
+// parent folder, a second mount path) that the path text comparison misses.
+bool isTheBundleFolder(const platform::FileURL& location, const Installation& installation) {
+  std::optional<platform::FileAttributes> found =
+      attributes(location, platform::kNSFileTypeDirectory);
+  return found && number(*found, platform::kNSFileSystemNumber) == installation.device &&
+         number(*found, platform::kNSFileSystemFileNumber) == installation.inode;
+}
+
+enum class Running { no, yes, unknown };
+
+// Whether a Kellix runs from the installation: one whose bundle location
+// spells the same path, or names the very same folder. Examines each running
+// Kellix's location at most once, and nothing when none runs.
+Running runsFrom(const Installation& installation) {
+  const std::optional<std::vector<platform::RunningApplication>> applications =
+      platform::RunningApplication::runningApplicationsWithBundleIdentifier(kBundleIdentifier);
+  if (!applications) return Running::unknown;
   const std::string bundlePath = installation.url.standardizedFileURL().path();
-  for (const platform::RunningApplication& application :
-       platform::RunningApplication::runningApplicationsWithBundleIdentifier(kBundleIdentifier)) {
+  for (const platform::RunningApplication& application : *applications) {
     const std::optional<platform::FileURL>& bundleURL = application.bundleURL();
     if (!bundleURL) continue;
-    if (platform::textEqual(bundleURL->standardizedFileURL().path(), bundlePath)) return true;
+    if (platform::textEqual(bundleURL->standardizedFileURL().path(), bundlePath) ||
+        isTheBundleFolder(*bundleURL, installation)) {
+      return Running::yes;
+    }
   }
-  return false;
+  return Running::no;
 }
 
 }  // namespace
@@ -30,7 +52,14 @@ bool runsFrom(const Installation& installation) {
 Removal moveToTrash(Installation installation) {
   const platform::FileURL folder = installation.url.deletingLastPathComponent();
   if (!stillTheSame(folder, installation)) return Removal::failed(std::string(kChangedMessage));
-  if (runsFrom(installation)) return Removal::failed(std::string(kRunningMessage));
+  switch (runsFrom(installation)) {
+    case Running::no:
+      break;
+    case Running::yes:
+      return Removal::failed(std::string(kRunningMessage));
+    case Running::unknown:
+      return Removal::failed(std::string(kRunningUnknownMessage));
+  }
 
   const std::string tool(kLaunchServicesTool);
   const std::string bundlePath = installation.url.path();

@@ -33,13 +33,17 @@ inline constexpr std::string_view kLaunchServicesTool =
 inline constexpr std::string_view kChangedMessage =
     "This installation changed. Reopen the uninstaller to check it again.";
 inline constexpr std::string_view kRunningMessage = "Quit Kellix and open the uninstaller again.";
+inline constexpr std::string_view kRunningUnknownMessage =
+    "The uninstaller could not check whether Kellix is running, so it left this copy in place.";
 inline constexpr std::string_view kMoveFailedAdvice =
     " You can move this app to the Trash in Finder and approve any permission request.";
 
 // Moves the confirmed installation's bundle to the Trash, after checking that
 // the bundle on disk still verifies as that very copy and that no Kellix runs
-// from it, and keeps Launch Services in step. Never deletes anything; every
-// outcome, failures included, comes back as a Removal.
+// from it (by path or by volume and file number; when the running applications
+// cannot be listed, nothing is moved), and keeps Launch Services in step.
+// Never deletes anything; every outcome, failures included, comes back as a
+// Removal.
 Removal moveToTrash(Installation installation);
 
 }  // namespace uk

@@ -26,17 +26,6 @@ constexpr RequiredValue kRequiredValues[] = {
     {"CFBundlePackageType", "APPL"},
 };
 
-std::optional<std::uint64_t> number(const FileAttributes& attributes, std::string_view key) {
-  auto found = attributes.find(key);
-  if (found == attributes.end()) return std::nullopt;
-  if (const auto* value = std::get_if<std::uint64_t>(&found->second)) return *value;
-  // A signed number converts as unsignedLongLongValue would.
-  if (const auto* value = std::get_if<std::int64_t>(&found->second)) {
-    return static_cast<std::uint64_t>(*value);
-  }
-  return std::nullopt;
-}
-
 bool hasRequiredValues(const FileURL& propertyListURL) {
   std::optional<std::vector<std::uint8_t>> bytes = platform::dataWithContentsOfURL(propertyListURL);
   if (!bytes) return false;

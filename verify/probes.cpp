@@ -20,6 +20,18 @@ std::optional<platform::FileAttributes> attributes(const platform::FileURL& url,
   return dictionary;
 }
 
+std::optional<std::uint64_t> number(const platform::FileAttributes& attributes,
+                                    std::string_view key) {
+  auto found = attributes.find(key);
+  if (found == attributes.end()) return std::nullopt;
+  if (const auto* value = std::get_if<std::uint64_t>(&found->second)) return *value;
+  // A signed number converts as unsignedLongLongValue would.
+  if (const auto* value = std::get_if<std::int64_t>(&found->second)) {
+    return static_cast<std::uint64_t>(*value);
+  }
+  return std::nullopt;
+}
+
 bool run(const std::string& path, const std::vector<std::string>& arguments) {
   platform::Task task;
   task.setExecutableURL(platform::FileURL::fileURLWithPath(path, false));

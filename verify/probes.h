@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,12 @@ platform::FileManager& files();
 // unreadable or of another type.
 std::optional<platform::FileAttributes> attributes(const platform::FileURL& url,
                                                    std::string_view type);
+
+// The number stored under `key` in an attribute dictionary (a signed one taken
+// as its unsigned bit pattern), or nothing when the key is missing or holds
+// something else.
+std::optional<std::uint64_t> number(const platform::FileAttributes& attributes,
+                                    std::string_view key);
 
 // Runs the executable at `path` with `arguments` (without the program name),
 // its output discarded, and waits for it with no time limit. True only when it

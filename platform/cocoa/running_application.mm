@@ -7,11 +7,11 @@
 
 namespace uk::platform {
 
-std::vector<RunningApplication> RunningApplication::runningApplicationsWithBundleIdentifier(
-    std::string_view bundleIdentifier) {
+std::optional<std::vector<RunningApplication>>
+RunningApplication::runningApplicationsWithBundleIdentifier(std::string_view bundleIdentifier) {
   @autoreleasepool {
     NSString* identifier = toNSString(bundleIdentifier);
-    if (identifier == nil) return {};
+    if (identifier == nil) return std::vector<RunningApplication>{};
     std::vector<RunningApplication> applications;
     for (NSRunningApplication* application in
          [NSRunningApplication runningApplicationsWithBundleIdentifier:identifier]) {

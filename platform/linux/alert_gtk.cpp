@@ -2,6 +2,10 @@
 
 #include "platform/linux/alert_gtk.h"
 
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
+#include <unistd.h>
+
 #include <memory>
 #include <string>
 
@@ -37,13 +41,24 @@ gboolean focusWhenMapped(GtkWidget* widget, GdkEvent*, gpointer) {
   return FALSE;
 }
 
+// Xlib calls this once the connection to the X server is lost, and ends the
+// process itself if this returns. GDK's own handler (gdk_x_io_error in
+// gdk/x11/gdkmain-x11.c) ends it with status 1; the run ends here at once and
+// with status 0, as every run of the uninstaller does. Whatever alert was open
+// stays unanswered, so nothing further happens: no exit handlers run, and no
+// buffered output is written.
+int endRunWhenDisplayGoes(Display*) { _exit(0); }
+
 }  // namespace
 
 bool displayAvailable() {
   static const bool available = [] {
     g_set_prgname("UninstallKellix");
     g_set_application_name(kWindowTitle);
-    return gtk_init_check(nullptr, nullptr) != FALSE;
+    if (!gtk_init_check(nullptr, nullptr)) return false;
+    // Opening the display installed GDK's handler; this one replaces it.
+    if (GDK_IS_X11_DISPLAY(gdk_display_get_default())) XSetIOErrorHandler(endRunWhenDisplayGoes);
+    return true;
   }();
   return available;
 }

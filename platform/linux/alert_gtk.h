@@ -13,6 +13,8 @@ inline constexpr const char* kWindowTitle = "Uninstall Kellix";
 
 // Initialises GTK on the first call and gives whether a display could be
 // opened; later calls give the same answer. Never fails hard without a display.
+// Once an X display is open, losing the connection to it ends the process at
+// once with status 0.
 bool displayAvailable();
 
 // Builds the modal message dialog for the alert, not yet shown: the message as

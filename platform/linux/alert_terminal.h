@@ -16,6 +16,10 @@ namespace uk::platform::terminal {
 // terminal shows what is typed; when it does not, a line break is written after
 // each answer so that the output keeps its lines. The alert has at least one
 // button. Gives kAlertFirstButtonReturn plus the chosen button's index.
+// Every text is written inert: control characters other than the line feed
+// (C0 with tab and carriage return, DEL, C1, bidirectional controls) and bytes
+// that are not UTF-8 appear escaped as \xHH or \u{H...}, and a backslash as
+// "\\"; printable text in any script is written as it is.
 long runAlert(const Alert& alert, std::istream& in, std::ostream& out, bool inputEchoed);
 
 }  // namespace uk::platform::terminal

@@ -3,6 +3,8 @@ find_package(PkgConfig REQUIRED)
 pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0 gio-2.0)
 pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
 pkg_check_modules(GTK REQUIRED IMPORTED_TARGET gtk+-3.0)
+# Xlib itself, for the handler of a lost display connection.
+pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11)
 
 # Pure functions of their input (text equality, property-list parsing): the
 # logic tests use these real ones beside the fake.
@@ -23,4 +25,5 @@ add_library(uk_platform STATIC
   ${CMAKE_CURRENT_LIST_DIR}/task.cpp
   ${CMAKE_CURRENT_LIST_DIR}/trash.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/platform/posix/read_file.cpp)
-target_link_libraries(uk_platform PUBLIC uk_platform_values uk_platform_pure PkgConfig::GLIB PkgConfig::GTK)
+target_link_libraries(uk_platform PUBLIC uk_platform_values uk_platform_pure PkgConfig::GLIB PkgConfig::GTK
+  PkgConfig::X11)

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <map>
 #include <memory>
 #include <string>
@@ -84,16 +85,31 @@ bool bundleHasIdentifier(const std::string& bundlePath, std::string_view bundleI
 
 }  // namespace
 
-std::vector<RunningApplication> RunningApplication::runningApplicationsWithBundleIdentifier(
-    std::string_view bundleIdentifier) {
-  std::vector<RunningApplication> applications;
+std::optional<std::vector<RunningApplication>>
+RunningApplication::runningApplicationsWithBundleIdentifier(std::string_view bundleIdentifier) {
+  // Without a readable /proc nobody can tell what runs: that is no list at
+  // all, never an empty one. So is a /proc that does not list this very
+  // process (not mounted, or another PID namespace's). A single process that
+  // cannot be examined (gone meanwhile, or someone else's) is skipped below.
   DirectoryHandle proc(opendir("/proc"));
-  if (!proc) return applications;
+  if (!proc) return std::nullopt;
+  const std::string self = std::to_string(getpid());
+  bool listsSelf = false;
 
+  std::vector<RunningApplication> applications;
   // Several processes may run from one bundle; its Info.plist is read once.
   std::map<std::string, bool> identifierOfBundleMatches;
-  while (const dirent* entry = readdir(proc.get())) {
+  for (;;) {
+    // readdir answers null both at the end and on an error; only errno,
+    // cleared before each call, tells them apart.
+    errno = 0;
+    const dirent* entry = readdir(proc.get());
+    if (entry == nullptr) {
+      if (errno != 0) return std::nullopt;
+      break;
+    }
     std::string_view name = entry->d_name;
+    if (name == self) listsSelf = true;
     if (!isProcessNumber(name)) continue;
     std::optional<std::string> executable = linkTarget("/proc/" + std::string(name) + "/exe");
     if (!executable || executable->empty() || executable->front() != '/') continue;
@@ -119,6 +135,7 @@ std::vector<RunningApplication> RunningApplication::runningApplicationsWithBundl
     }
     if (known->second) applications.emplace_back(FileURL::fileURLWithPath(*bundle, true));
   }
+  if (!listsSelf) return std::nullopt;
   return applications;
 }
 

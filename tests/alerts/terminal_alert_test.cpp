@@ -115,6 +115,68 @@ INSTANTIATE_TEST_SUITE_P(
                    "  1. _Yes (Return)\n"
                    "Choose 1 (Return: 1): \n",
                    1000},
+        // A name can hold any byte but "/" and NUL: none of them may steer
+        // the terminal. Controls are written as \xHH or \u{H}, a backslash
+        // doubled, so a name that spells an escape out reads differently.
+        OutputCase{
+            "ControlCharactersShownEscaped",
+            {"--message", "Title\x1b]0;owned\x07 set", "--informative",
+             "/home/a\rb/\x1b[2J\x1b[1A\tc\bd\x7f\x01\x1f\nsecond line", "--button", "O\x1b[8mK"},
+            "\n",
+            "Title\\x1b]0;owned\\x07 set\n"
+            "\n"
+            "/home/a\\x0db/\\x1b[2J\\x1b[1A\\x09c\\x08d\\x7f\\x01\\x1f\n"
+            "second line\n"
+            "\n"
+            "  1. O\\x1b[8mK (Return)\n"
+            "Choose 1 (Return: 1): \n",
+            1000},
+        OutputCase{"C1ControlsBidiOverridesAndInvalidBytesShownEscaped",
+                   {"--message", "Done", "--informative",
+                    "csi \xC2\x9B"
+                    "2J nel \xC2\x85 rlo \xE2\x80\xAE"
+                    "ppa.xilleK "
+                    "bytes \xFF\xFE overlong \xC0\xAF surrogate \xED\xA0\x80 cut \xE2\x82",
+                    "--button", "OK"},
+                   "\n",
+                   "Done\n"
+                   "\n"
+                   "csi \\u{9b}2J nel \\u{85} rlo \\u{202e}ppa.xilleK bytes \\xff\\xfe overlong "
+                   "\\xc0\\xaf surrogate \\xed\\xa0\\x80 cut \\xe2\\x82\n"
+                   "\n"
+                   "  1. OK (Return)\n"
+                   "Choose 1 (Return: 1): \n",
+                   1000},
+        OutputCase{"BackslashDoubledSoAnEscapeCannotBeForged",
+                   {"--message", "Done", "--informative", "/home/a\\x1bb\\", "--button", "OK"},
+                   "\n",
+                   "Done\n"
+                   "\n"
+                   "/home/a\\\\x1bb\\\\\n"
+                   "\n"
+                   "  1. OK (Return)\n"
+                   "Choose 1 (Return: 1): \n",
+                   1000},
+        OutputCase{
+            "PrintableTextInAnyScriptShownAsItIs",
+            {"--message", "Caf\xC3\xA9 Cafe\xCC\x81", "--informative",
+             "/Users/\xE5\xB1\xB1\xE7\x94\xB0 \xCE\x95\xCE\xBB\xCE\xBB\xCE\xAC\xCE\xB4\xCE\xB1 "
+             "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D  two spaces\xC2\xA0nbsp \xF0\x9F\x99\x82 "
+             "~!@#$%^&*()_+{}|:\"<>?`-=[];',./",
+             "--button",
+             "\xC3\x9C"
+             "bernehmen"},
+            "\n",
+            "Caf\xC3\xA9 Cafe\xCC\x81\n"
+            "\n"
+            "/Users/\xE5\xB1\xB1\xE7\x94\xB0 \xCE\x95\xCE\xBB\xCE\xBB\xCE\xAC\xCE\xB4\xCE\xB1 "
+            "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D  two spaces\xC2\xA0nbsp \xF0\x9F\x99\x82 "
+            "~!@#$%^&*()_+{}|:\"<>?`-=[];',./\n"
+            "\n"
+            "  1. \xC3\x9C"
+            "bernehmen (Return)\n"
+            "Choose 1 (Return: 1): \n",
+            1000},
         OutputCase{"NoButtonsMeansOneOK",
                    {"--message", "Done"},
                    "1\n",

@@ -93,6 +93,41 @@ class Sandbox:
         """The machine's path of a path inside the sandbox."""
         return self.root + inside
 
+    def proc(self, inside):
+        """The machine's path of an entry of the sandbox's process list (such
+        as "123/fd/0"), wherever hide_proc moved it."""
+        return self.path(f"{self.proc_folder}/{inside}")
+
+    proc_folder = "/proc"
+    HIDDEN_PROC = "/run/uk-e2e-proc"
+
+    def hide_proc(self):
+        """Makes the list of processes unreadable to programs run through
+        without_folder_reading: /proc becomes a folder that can be passed
+        through but not read (mode 0111), holding links to every entry of
+        the real process file system except the numbered process folders.
+        So /proc/self and its maps, /proc/sys and the like keep working (the
+        sanitizer runtimes need them), while opening /proc as a folder fails.
+        Each process that start() starts from then on gets a link to its own
+        numbered folder too (LeakSanitizer reads /proc/PID/task by number).
+        The real one stays mounted at HIDDEN_PROC for the tests' own use."""
+        real = self.path(self.HIDDEN_PROC)
+        os.makedirs(real)
+        mount("-t", "proc", "proc", real)
+        subprocess.run(["umount", self.path("/proc")], check=True)
+        mount("-t", "tmpfs", "-o", "mode=0755", "uk-e2e-noproc", self.path("/proc"))
+        for name in os.listdir(real):
+            if not name.isdigit():
+                os.symlink(f"{self.HIDDEN_PROC}/{name}", self.path(f"/proc/{name}"))
+        os.chmod(self.path("/proc"), 0o111)
+        self.proc_folder = self.HIDDEN_PROC
+
+    @staticmethod
+    def without_folder_reading(argv):
+        """argv run without the capabilities that let root read any folder
+        (still as root, with every other capability)."""
+        return ["setpriv", "--bounding-set=-dac_override,-dac_read_search", "--", *argv]
+
     def write(self, inside, data, mode=0o644):
         os.makedirs(os.path.dirname(self.path(inside)), exist_ok=True)
         with open(self.path(inside), "wb") as file:
@@ -228,6 +263,8 @@ class Sandbox:
         process = subprocess.Popen(["chroot", self.root, *argv], cwd="/",
                                    env=self.environment(display), **options)
         self.processes.append(process)
+        if self.proc_folder != "/proc":
+            os.symlink(f"{self.HIDDEN_PROC}/{process.pid}", self.path(f"/proc/{process.pid}"))
         return process
 
     def run(self, argv, display=None, **options):

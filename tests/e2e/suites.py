@@ -11,7 +11,8 @@ import time
 import window
 from sandbox import CODESIGN, GENUINE_INFO, HOME, HOME_APPLICATIONS, LSREGISTER, TRASH
 from terminal import (CHANGED, FAILED_TITLE, FINDER_LINE, MOVE_ADVICE, MOVED_TITLE, NOT_FOUND,
-                      QUIT, TerminalRun, confirmation, report, transcript_matches)
+                      QUIT, UNKNOWN_RUNNING, TerminalRun, confirmation, report,
+                      transcript_matches)
 
 A = "/Applications/Kellix.app"
 H = HOME_APPLICATIONS + "/Kellix.app"
@@ -288,14 +289,15 @@ def move_mixed_refresh(sandbox, failures, options):
 # -- a copy that is running ------------------------------------------------------------
 
 
-def start_app(sandbox, bundle):
+def start_app(sandbox, bundle, resolved=None):
     """Starts the bundle's own executable as a real process and waits until
-    the process is that executable (not the chroot that starts it)."""
+    the process is that executable (not the chroot that starts it), which the
+    kernel names by its `resolved` bundle path when that is given."""
     executable = bundle + "/Contents/MacOS/Kellix"
     process = sandbox.start([executable, "600"])
-    link = sandbox.path(f"/proc/{process.pid}/exe")
+    link = sandbox.proc(f"{process.pid}/exe")
     for _ in range(600):
-        if os.readlink(link).endswith(executable):
+        if os.readlink(link).endswith((resolved or bundle) + "/Contents/MacOS/Kellix"):
             return process
         time.sleep(0.05)
     raise AssertionError(f"{executable} did not start")
@@ -447,6 +449,81 @@ MOVE_FAILS = [
 ]
 
 
+# -- guards that hold under any spelling of a path -------------------------------------
+
+
+LINKED_HOME = "/users/ada"
+LINKED_H = LINKED_HOME + "/Applications/Kellix.app"
+
+
+def running_through_linked_home(sandbox, failures, options):
+    """HOME lies under a linked folder (/users -> home), as on systems whose
+    /home is a link. Kellix runs from the home copy; the kernel names its
+    executable by the resolved path, which differs from the path the
+    uninstaller found. It must still count as running from that copy."""
+    os.symlink("home", sandbox.path("/users"))
+    sandbox.extra_environment["HOME"] = LINKED_HOME
+    sandbox.make_bundle(HOME_APPLICATIONS)
+    # Started by the path the uninstaller finds; the kernel names it by H.
+    start_app(sandbox, LINKED_H, resolved=H)
+    before = snapshot(sandbox, H)
+    uninstall(sandbox, failures, options, ["2", ""],
+              [confirmation([LINKED_H]), report(FAILED_TITLE, [f"{LINKED_H}\n{QUIT}"])])
+    failures.equal(tool_runs(sandbox, LSREGISTER), [], "Launch Services runs")
+    check_in_place(sandbox, failures, before)
+    check_trash_empty(sandbox, failures)
+
+
+def process_list_unreadable(sandbox, failures, options):
+    """The uninstaller cannot read /proc (opening it as a folder fails, though
+    /proc/self still works): whether Kellix runs is unknown, so nothing is
+    unregistered or moved, and the report says why."""
+    sandbox.make_bundle("/Applications")
+    sandbox.make_bundle(HOME_APPLICATIONS)
+    before = snapshot(sandbox, A, H)
+    sandbox.hide_proc()
+    argv = sandbox.without_folder_reading([options.program])
+    uninstall(sandbox, failures, options, ["2", ""],
+              [confirmation([A, H]),
+               report(FAILED_TITLE, [f"{A}\n{UNKNOWN_RUNNING}", f"{H}\n{UNKNOWN_RUNNING}"])],
+              argv=argv)
+    failures.equal(tool_runs(sandbox, LSREGISTER), [], "Launch Services runs")
+    failures.equal(tool_runs(sandbox, CODESIGN), codesign_checks(A, H, A, H),
+                   "code-signature checks: discovery, then again before each refusal")
+    check_in_place(sandbox, failures, before)
+    check_trash_empty(sandbox, failures)
+    # The fixture holds: with the same privileges, listing /proc fails.
+    rc, _, err = sandbox.run(sandbox.without_folder_reading(["ls", "/proc"]))
+    failures.check(rc != 0, "/proc cannot be listed without those capabilities", err)
+
+
+CONTROL_HOME = "/home/ada\x1b[2J\x1b]0;owned\x07\rX\x1b[1Ahidden"
+CONTROL_HOME_SHOWN = "/home/ada\\x1b[2J\\x1b]0;owned\\x07\\x0dX\\x1b[1Ahidden"
+
+
+def home_named_with_controls(sandbox, failures, options):
+    """A home folder whose name holds escape sequences, a bell and a carriage
+    return: the terminal gets each of them written out, never the bytes."""
+    sandbox.extra_environment["HOME"] = CONTROL_HOME
+    sandbox.make_bundle(CONTROL_HOME + "/Applications")
+    before = snapshot(sandbox, CONTROL_HOME + "/Applications/Kellix.app")
+    run = uninstall(sandbox, failures, options, [""],
+                    [confirmation([CONTROL_HOME_SHOWN + "/Applications/Kellix.app"])])
+    for byte in (b"\x1b", b"\x07", b"\r"):
+        failures.check(byte not in run.out, f"no {byte!r} on standard output", repr(run.out))
+    failures.equal(tool_runs(sandbox, LSREGISTER), [], "Launch Services runs")
+    check_in_place(sandbox, failures, before)
+
+
+SAFETY = [
+    ("Kellix running through a linked parent of the home folder is refused",
+     running_through_linked_home),
+    ("an unreadable process list refuses every copy", process_list_unreadable),
+    ("a home folder named with escape, bell and carriage return stays inert on the terminal",
+     home_named_with_controls),
+]
+
+
 SUITES = {
     "discovery": DISCOVERY,
     "cancel": CANCEL,
@@ -456,4 +533,5 @@ SUITES = {
     "changed_while_confirming": CHANGED_WHILE_CONFIRMING,
     "move_fails": MOVE_FAILS,
     "window": window.CASES,
+    "safety": SAFETY,
 }

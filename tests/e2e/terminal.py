@@ -43,6 +43,8 @@ FAILED_TITLE = "Some apps could not be removed"
 FINDER_LINE = "\nFinder could not refresh its file association. Eject the disk image and reopen Finder."
 CHANGED = "This installation changed. Reopen the uninstaller to check it again."
 QUIT = "Quit Kellix and open the uninstaller again."
+UNKNOWN_RUNNING = ("The uninstaller could not check whether Kellix is running, so it left this "
+                   "copy in place.")
 MOVE_ADVICE = " You can move this app to the Trash in Finder and approve any permission request."
 
 
@@ -69,12 +71,13 @@ def transcript_matches(transcript, alerts):
 class TerminalRun:
     """The uninstaller started with piped standard streams and no display."""
 
-    def __init__(self, sandbox, program, **start):
+    def __init__(self, sandbox, program, argv=None, **start):
+        """`argv`, when given, is the command that runs `program`."""
         self.sandbox = sandbox
-        self.process = sandbox.start([program], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, **start)
+        self.process = sandbox.start(argv or [program], stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, **start)
         # What the tools it starts must inherit as their standard input.
-        self.stdin_target = os.readlink(sandbox.path(f"/proc/{self.process.pid}/fd/0"))
+        self.stdin_target = os.readlink(sandbox.proc(f"{self.process.pid}/fd/0"))
         self.out = b""
         self.err = b""
         self._err_reader = threading.Thread(target=self._read_errors, daemon=True)
@@ -91,7 +94,7 @@ class TerminalRun:
         nothing left to read there: a program that has not yet been scheduled
         to take the answer just written is not waiting for another."""
         try:
-            with open(self.sandbox.path(f"/proc/{self.process.pid}/syscall")) as file:
+            with open(self.sandbox.proc(f"{self.process.pid}/syscall")) as file:
                 if file.read().split()[:2] != ["0", "0x0"]:
                     return False
         except OSError:

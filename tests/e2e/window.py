@@ -148,8 +148,31 @@ def move_by_keyboard(sandbox, failures, options):
     failures.equal(sandbox.kelx_changes(), [], ".kelx archives changed")
 
 
+def display_lost_under_confirmation(sandbox, failures, options):
+    """The X server goes away while the confirmation is open: the run ends at
+    once with status 0, and the unanswered confirmation removes nothing."""
+    sandbox.make_bundle("/Applications")
+    before = sandbox.tree(A)
+    display = Display(sandbox)
+    process = start_uninstaller(sandbox, options, display)
+    display.window_of(process)
+    display.server.kill()
+    display.server.wait()
+    out, err = process.communicate(timeout=60)
+    failures.equal(process.returncode, 0, "exit status")
+    failures.equal(out.decode(errors="replace"), "", "standard output")
+    failures.check(sandbox.exists(A) and sandbox.tree(A) == before, "the bundle left in place")
+    failures.equal(sandbox.trashed()[0], {}, "what the trash holds")
+    failures.equal([c.args for c in sandbox.calls(LSREGISTER)], [], "Launch Services runs")
+    failures.equal([c.args for c in sandbox.calls(CODESIGN)], [["--verify", "--strict", A]],
+                   "code-signature checks: discovery only")
+    failures.equal(sandbox.kelx_changes(), [], ".kelx archives changed")
+
+
 CASES = [
     ("not-found alert, OK by Return", not_found),
     ("confirmation: Return chooses Cancel", return_cancels),
     ("confirmation: Tab to Move to Trash, space; then the report", move_by_keyboard),
+    ("the X server killed under the confirmation: status 0, nothing moved",
+     display_lost_under_confirmation),
 ]

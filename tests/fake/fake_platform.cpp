@@ -149,12 +149,13 @@ long Alert::runModal() {
   return kAlertFirstButtonReturn;
 }
 
-std::vector<RunningApplication> RunningApplication::runningApplicationsWithBundleIdentifier(
-    std::string_view bundleIdentifier) {
+std::optional<std::vector<RunningApplication>>
+RunningApplication::runningApplicationsWithBundleIdentifier(std::string_view bundleIdentifier) {
   fake::World& w = world();
   w.events.push_back("running " + std::string(bundleIdentifier));
+  if (w.runningUnknown) return std::nullopt;
   auto found = w.running.find(std::string(bundleIdentifier));
-  if (found == w.running.end()) return {};
+  if (found == w.running.end()) return std::vector<RunningApplication>{};
   return found->second;
 }
 

@@ -55,6 +55,8 @@ class World {
 
   // Running applications per bundle identifier.
   std::map<std::string, std::vector<platform::RunningApplication>> running;
+  // When set, the running applications cannot be listed at all.
+  bool runningUnknown = false;
 
   // When set, a move to the Trash fails with this description.
   std::optional<std::string> trashError;

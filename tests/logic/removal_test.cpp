@@ -1,5 +1,6 @@
 #include "removal/removal.h"
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -202,6 +203,120 @@ TEST_F(MoveToTrash, RunningCopyIsLeftAlone) {
       EXPECT_TRUE(world().trashed.empty()) << c.name;
     } else {
       EXPECT_EQ(removal, Removal::trashed()) << c.name;
+    }
+  }
+}
+
+// A running Kellix matches when its location spells the copy's path, or else
+// when the item there is the copy's very folder (same volume, same file
+// number): another spelling of one folder, as through a linked parent folder.
+// Each running Kellix costs at most one probe, and a path match none.
+TEST_F(MoveToTrash, RunningCheckByPathOrByIdentity) {
+  const std::string bundle = "/Users/ada/Applications/Kellix.app";
+  const std::string resolved = "/var/home/ada/Applications/Kellix.app";
+  const std::string other = "/Volumes/Kellix/Kellix.app";
+  const std::string quit(kRunningMessage);
+  const std::string unknown(kRunningUnknownMessage);
+  struct Case {
+    const char* name;
+    // Lays out the other spellings; `copy` is the confirmed copy's folder item.
+    std::function<void(fake::World&, const fake::Item& copy)> layout;
+    std::vector<std::optional<std::string>> running;  // bundle locations
+    bool listUnknown;
+    Strings probes;       // the probes the running check makes, in order
+    std::string message;  // empty: moved
+  } cases[] = {
+      {"nothing running", {}, {}, false, {}, ""},
+      {"the same path: no probe", {}, {bundle}, false, {}, quit},
+      {"another path to the same folder",
+       [&](fake::World& w, const fake::Item& copy) { w.items[resolved] = copy; },
+       {resolved},
+       false,
+       {resolved},
+       quit},
+      {"the same file number on another volume",
+       [&](fake::World& w, const fake::Item& copy) {
+         w.items[resolved] = copy;
+         w.items[resolved].device = copy.device + 1;
+       },
+       {resolved},
+       false,
+       {resolved},
+       ""},
+      {"the same volume, another file number",
+       [&](fake::World& w, const fake::Item& copy) {
+         w.items[resolved] = copy;
+         w.items[resolved].inode = copy.inode + 1;
+       },
+       {resolved},
+       false,
+       {resolved},
+       ""},
+      {"the same numbers, but not a folder",
+       [&](fake::World& w, const fake::Item& copy) {
+         w.items[resolved] = copy;
+         w.items[resolved].type = platform::kNSFileTypeSymbolicLink;
+       },
+       {resolved},
+       false,
+       {resolved},
+       ""},
+      {"nothing at the running location", {}, {other}, false, {other}, ""},
+      {"the running location cannot be examined",
+       [&](fake::World& w, const fake::Item& copy) {
+         w.items[resolved] = copy;
+         w.items[resolved].unreadable = true;
+       },
+       {resolved},
+       false,
+       {resolved},
+       ""},
+      {"running without a bundle location: no probe", {}, {std::nullopt}, false, {}, ""},
+      {"a copy elsewhere, then this one by another path",
+       [&](fake::World& w, const fake::Item& copy) {
+         w.addDirectory(other);
+         w.items[resolved] = copy;
+       },
+       {other, std::nullopt, resolved, other},
+       false,
+       {other, resolved},
+       quit},
+      {"the list unknown: nothing probed", {}, {}, true, {}, unknown},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    world().addDirectory("/Users");
+    world().addDirectory("/Users/ada");
+    Installation copy = confirmedCopy("/Users/ada/Applications");
+    launchServicesExits(0);
+    if (c.layout) c.layout(world(), world().items.at(bundle));
+    std::vector<std::optional<FileURL>> locations;
+    for (const auto& location : c.running) {
+      locations.push_back(location ? std::optional(FileURL::fileURLWithPath(*location, true))
+                                   : std::nullopt);
+    }
+    running(locations);
+    world().runningUnknown = c.listUnknown;
+
+    const Removal removal = moveToTrash(copy);
+
+    // The probes between the running check and the next step.
+    const Strings& events = world().events;
+    auto check = std::find(events.begin(), events.end(), "running test.kellix.Archiver");
+    ASSERT_NE(check, events.end()) << c.name;
+    Strings probes;
+    for (auto event = check + 1; event != events.end() && event->starts_with("probe "); ++event) {
+      probes.push_back(event->substr(6));
+    }
+    EXPECT_EQ(probes, c.probes) << c.name;
+    if (c.message.empty()) {
+      EXPECT_EQ(removal, Removal::trashed()) << c.name;
+      EXPECT_EQ(world().trashed, Strings{bundle}) << c.name;
+    } else {
+      EXPECT_EQ(removal, Removal::failed(c.message)) << c.name;
+      EXPECT_TRUE(launchServicesRuns().empty()) << c.name;
+      EXPECT_TRUE(world().eventsOf("trash").empty()) << c.name;
+      EXPECT_TRUE(world().items.contains(bundle)) << c.name;
     }
   }
 }

@@ -2,10 +2,14 @@
 // sleep placed in fixture bundles in a temporary folder, started, found (or
 // not), then stopped and reaped.
 
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +21,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tests/platform/forked.h"
 
 extern char** environ;
 
@@ -100,8 +105,10 @@ class Child {
 // location, spelt as a directory URL.
 long runningFrom(const fs::path& bundle, std::string_view identifier) {
   const FileURL expected = FileURL::fileURLWithPath(bundle.string(), true);
-  std::vector<RunningApplication> applications =
+  std::optional<std::vector<RunningApplication>> listed =
       RunningApplication::runningApplicationsWithBundleIdentifier(identifier);
+  if (!listed) return -1;
+  const std::vector<RunningApplication>& applications = *listed;
   return std::count_if(applications.begin(), applications.end(), [&](const auto& application) {
     return application.bundleURL() == expected;
   });
@@ -197,6 +204,29 @@ TEST(RunningApplication, ProcessWhoseExecutableWasDeletedStillCounts) {
   // Replaced by a fresh copy at the same place: still the one running there.
   fs::copy_file("/bin/sleep", executable);
   EXPECT_EQ(runningFrom(bundle, kIdentifier), 1);
+}
+
+// Whoever cannot read the process list gets no list at all, never an empty
+// one: with an empty folder in place of /proc (as when it is not mounted), and
+// with a /proc that cannot be opened. Made real in a forked child's own mount
+// namespace, which needs root.
+TEST(RunningApplication, UnreadableProcessListGivesNoList) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a private mount namespace";
+  ASSERT_TRUE(RunningApplication::runningApplicationsWithBundleIdentifier(kIdentifier))
+      << "the real /proc gives a list";
+  const int status = uk::testing::runForked([] {
+    if (unshare(CLONE_NEWNS) != 0) return 10;
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 11;
+    if (mount("uk-empty-proc", "/proc", "tmpfs", 0, "mode=0755") != 0) return 12;
+    if (RunningApplication::runningApplicationsWithBundleIdentifier(kIdentifier)) return 20;
+    // Now /proc cannot even be opened by the user we become.
+    if (chmod("/proc", 0) != 0) return 13;
+    if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) return 14;
+    if (opendir("/proc") != nullptr) return 15;
+    if (RunningApplication::runningApplicationsWithBundleIdentifier(kIdentifier)) return 30;
+    return 0;
+  });
+  EXPECT_EQ(status, 0) << "20: an empty /proc gave a list; 30: an unopenable /proc gave a list";
 }
 
 }  // namespace
