@@ -2,8 +2,9 @@
 enable_language(OBJCXX)
 
 # The deployment target is a cache variable set before project() in the
-# top-level CMakeLists.txt; here only its floor is enforced: NSButton's
-# setHasDestructiveAction: arrived in 11.0, and Info.plist.in states 11.0.
+# top-level CMakeLists.txt, and Info.plist.in states it as the minimum; here
+# only its floor is enforced: NSButton's setHasDestructiveAction: arrived in
+# 11.0.
 if(CMAKE_OSX_DEPLOYMENT_TARGET VERSION_LESS 11.0)
   message(FATAL_ERROR
     "CMAKE_OSX_DEPLOYMENT_TARGET is '${CMAKE_OSX_DEPLOYMENT_TARGET}'; the program needs 11.0 or later")

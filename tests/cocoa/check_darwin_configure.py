@@ -2,6 +2,7 @@
 """Configures the project as a Mac's universal release build would be, here on
 Linux, and checks the compile commands that CMake writes, without compiling
 anything: every file carries the deployment target and both architectures,
+the bundle's Info.plist states the same minimum macOS,
 every Objective-C++ file of platform/cocoa is built and carries ARC, no
 C++ file does, and nothing is instrumented. A deployment target below the floor must stop the configure.
 
@@ -9,6 +10,7 @@ Usage: check_darwin_configure.py SOURCE_ROOT WORK_DIR
 """
 
 import pathlib
+import plistlib
 import shutil
 import subprocess
 import sys
@@ -91,6 +93,24 @@ def main():
     for mm in sorted((root / "platform" / "cocoa").glob("*.mm")):
         if mm.resolve() not in compiled:
             problems.append(f"{mm.name}: not in platform/cocoa/sources.cmake, so never built")
+
+    def minimum_system(build):
+        plist = build / "UninstallKellix.app" / "Contents" / "Info.plist"
+        return plistlib.loads(plist.read_bytes()).get("LSMinimumSystemVersion")
+
+    if minimum_system(work / "release") != "11.0":
+        problems.append(f"Info.plist states {minimum_system(work / 'release')}, not 11.0")
+
+    # A later target chosen at configure time reaches both places.
+    later = configure(root, work / "later", RELEASE + ["-DCMAKE_OSX_DEPLOYMENT_TARGET=12.0"])
+    if later.returncode != 0:
+        problems.append("a deployment target of 12.0 does not configure")
+    else:
+        later_flags = compile_flags(work / "later" / "build.ninja")
+        if not later_flags or any("-mmacosx-version-min=12.0" not in w for w in later_flags.values()):
+            problems.append("a deployment target of 12.0 does not reach every compile command")
+        if minimum_system(work / "later") != "12.0":
+            problems.append("a deployment target of 12.0 does not reach Info.plist")
 
     low = configure(root, work / "too_old", RELEASE + ["-DCMAKE_OSX_DEPLOYMENT_TARGET=10.15"])
     if low.returncode == 0 or "needs 11.0 or later" not in low.stderr:
