@@ -58,6 +58,9 @@ enum class AlertStyle { warning = 0, informational = 1, critical = 2 };
 // kAlertFirstButtonReturn + n - 1.
 inline constexpr long kAlertFirstButtonReturn = 1000;
 
+// One button of an alert. Its key equivalent and destructive look are either
+// set by the caller or left unset; an unset one keeps the platform's default
+// (on a Mac, NSAlert's first button answers Return).
 class AlertButton {
  public:
   explicit AlertButton(std::string title) : title_(std::move(title)) {}
@@ -66,13 +69,15 @@ class AlertButton {
   void setHasDestructiveAction(bool destructive) { destructive_ = destructive; }
 
   const std::string& title() const { return title_; }
-  const std::string& keyEquivalent() const { return keyEquivalent_; }
-  bool hasDestructiveAction() const { return destructive_; }
+  // Nothing when never set.
+  const std::optional<std::string>& keyEquivalent() const { return keyEquivalent_; }
+  // Nothing when never set; an unset button is not destructive.
+  const std::optional<bool>& hasDestructiveAction() const { return destructive_; }
 
  private:
   std::string title_;
-  std::string keyEquivalent_;
-  bool destructive_ = false;
+  std::optional<std::string> keyEquivalent_;
+  std::optional<bool> destructive_;
 };
 
 // A modal alert. Its contents are plain values; only runModal() reaches the
@@ -90,24 +95,37 @@ class Alert {
   AlertButton& addButtonWithTitle(std::string title) { return buttons_.emplace_back(std::move(title)); }
 
   // Shows the alert and waits for the user. Gives kAlertFirstButtonReturn for
-  // the first button, one more for each later one. Escape, or closing the
-  // window, chooses the button titled "Cancel" when there is one, else the
-  // first.
+  // the first button, one more for each later one.
+  //
+  // Return chooses returnButtonIndex() on every platform. Set "\r" on the
+  // first button only: on a Mac the first button keeps NSAlert's own Return
+  // when a later one is given "\r" too, and which of the two answers is not
+  // documented.
+  //
+  // Escape differs. On Linux (GTK and terminal), Escape, closing the window or
+  // the end of input chooses escapeButtonIndex(). On a Mac, Escape chooses a
+  // button titled "Cancel" that is not the first and has no key equivalent
+  // set (NSAlert's default); otherwise Escape does nothing, and an alert has
+  // no close control. So the confirmation, whose "Cancel" is first and holds
+  // Return, answers Escape on Linux only.
   long runModal();
 
-  AlertStyle alertStyle() const { return style_; }
+  // Nothing when never set: the platform's default look stands (NSAlert's
+  // default style on a Mac, GtkMessageDialog's default message type on Linux).
+  const std::optional<AlertStyle>& alertStyle() const { return style_; }
   const std::string& messageText() const { return messageText_; }
   const std::string& informativeText() const { return informativeText_; }
   const std::deque<AlertButton>& buttons() const { return buttons_; }
 
-  // The index of the button that Return chooses: the one whose key
-  // equivalent is "\r", else the first. Requires at least one button.
+  // The index of the button that Return chooses: the first whose key
+  // equivalent is set to "\r", else the first. Requires at least one button.
   std::size_t returnButtonIndex() const;
-  // The index of the button that Escape chooses (see runModal).
+  // The index of the button that Escape chooses on Linux: the first titled
+  // "Cancel", else the first (see runModal for the Mac).
   std::size_t escapeButtonIndex() const;
 
  private:
-  AlertStyle style_ = AlertStyle::warning;
+  std::optional<AlertStyle> style_;
   std::string messageText_;
   std::string informativeText_;
   std::deque<AlertButton> buttons_;

@@ -30,19 +30,43 @@ NSString* toShownText(const std::string& text) {
                                 encoding:NSISOLatin1StringEncoding];
 }
 
+// Brings the application to the front right before an alert runs: discovery
+// may have spent seconds in codesign since start-up, and the user may have
+// moved to another application meanwhile.
+void activateForAlert() {
+  NSApplication* application = [NSApplication sharedApplication];
+  if (@available(macOS 14.0, *)) {
+    // From macOS 14 activation is cooperative: ignoring other applications
+    // no longer forces it, and `activate` is the documented request.
+    [application activate];
+  } else {
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wdeprecated-declarations"
+    [application activateIgnoringOtherApps:YES];
+#pragma clang diagnostic pop
+  }
+}
+
 }  // namespace
 
 long Alert::runModal() {
   @autoreleasepool {
     NSAlert* alert = [[NSAlert alloc] init];
-    [alert setAlertStyle:toNSAlertStyle(style_)];
+    // Only what the caller set is sent: NSAlert's defaults stand for the rest
+    // (the default style; Return on the first button, Escape on "Cancel").
+    // Sending an empty key equivalent would take Return away from the first
+    // button.
+    if (style_) [alert setAlertStyle:toNSAlertStyle(*style_)];
     [alert setMessageText:toShownText(messageText_)];
     [alert setInformativeText:toShownText(informativeText_)];
     for (const AlertButton& button : buttons_) {
       NSButton* added = [alert addButtonWithTitle:toShownText(button.title())];
-      [added setKeyEquivalent:toShownText(button.keyEquivalent())];
-      [added setHasDestructiveAction:button.hasDestructiveAction()];
+      if (button.keyEquivalent()) [added setKeyEquivalent:toShownText(*button.keyEquivalent())];
+      if (button.hasDestructiveAction()) {
+        [added setHasDestructiveAction:*button.hasDestructiveAction()];
+      }
     }
+    activateForAlert();
     return [alert runModal];
   }
 }

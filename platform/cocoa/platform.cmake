@@ -1,36 +1,37 @@
 # The macOS platform: Foundation and AppKit, from Objective-C++ with ARC.
 enable_language(OBJCXX)
 
-# The oldest macOS with every call we make (NSButton's setHasDestructiveAction:
-# arrived in 11.0); Info.plist.in states the same minimum.
-if(NOT CMAKE_OSX_DEPLOYMENT_TARGET)
-  set(CMAKE_OSX_DEPLOYMENT_TARGET 11.0)
+# The deployment target is a cache variable set before project() in the
+# top-level CMakeLists.txt, and Info.plist.in states it as the minimum; here
+# only its floor is enforced: NSButton's setHasDestructiveAction: arrived in
+# 11.0.
+if(CMAKE_OSX_DEPLOYMENT_TARGET VERSION_LESS 11.0)
+  message(FATAL_ERROR
+    "CMAKE_OSX_DEPLOYMENT_TARGET is '${CMAKE_OSX_DEPLOYMENT_TARGET}'; the program needs 11.0 or later")
 endif()
 
 find_library(UK_FOUNDATION Foundation REQUIRED)
 find_library(UK_APPKIT AppKit REQUIRED)
 
+include(${CMAKE_CURRENT_LIST_DIR}/sources.cmake)
+
+# ARC belongs to each Objective-C++ file itself. An OBJCXX-only option on a
+# target that also holds C++ files is lost under the Xcode generator, which
+# builds such a target's flags from its C++ options, and the files would then
+# compile without ARC and leak every object.
+set_source_files_properties(${UK_COCOA_SOURCES} PROPERTIES COMPILE_OPTIONS -fobjc-arc)
+
 # Pure functions of their input (text equality, property-list parsing): the
 # logic tests use these real ones beside the fake.
-add_library(uk_platform_pure STATIC
-  ${CMAKE_CURRENT_LIST_DIR}/text.mm
-  ${CMAKE_CURRENT_LIST_DIR}/property_list.mm)
+add_library(uk_platform_pure STATIC ${UK_COCOA_PURE_SOURCES})
 target_link_libraries(uk_platform_pure PUBLIC uk_platform_values ${UK_FOUNDATION})
 
 # Everything that touches the system: files, the trash, processes, alerts. The
 # bounded file read is the portable POSIX one, as on Linux.
-file(GLOB UK_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.mm
-  ${CMAKE_CURRENT_SOURCE_DIR}/platform/posix/*.cpp)
-list(REMOVE_ITEM UK_PLATFORM_SOURCES
-  ${CMAKE_CURRENT_LIST_DIR}/text.mm
-  ${CMAKE_CURRENT_LIST_DIR}/property_list.mm)
-add_library(uk_platform STATIC ${UK_PLATFORM_SOURCES})
+add_library(uk_platform STATIC ${UK_COCOA_SYSTEM_SOURCES}
+  ${PROJECT_SOURCE_DIR}/platform/posix/read_file.cpp)
 target_link_libraries(uk_platform PUBLIC uk_platform_values uk_platform_pure ${UK_FOUNDATION}
   ${UK_APPKIT})
-
-foreach(library uk_platform_pure uk_platform)
-  target_compile_options(${library} PRIVATE $<$<COMPILE_LANGUAGE:OBJCXX>:-fobjc-arc>)
-endforeach()
 
 # The program is an application bundle, UninstallKellix.app, with its own
 # Info.plist. The target is made after this file is read, so its bundle

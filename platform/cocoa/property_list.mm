@@ -3,18 +3,25 @@
 
 #include "platform/property_list.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/cocoa/string_conversions.h"
+#include "platform/property_list_budget.h"
 
 namespace uk::platform {
 namespace {
 
-// Nesting deeper than this is refused rather than converted, so a hostile
-// file cannot exhaust the stack; the Linux reader draws the same line.
-constexpr int kMaximumDepth = 512;
+// The conversion walks the parsed objects as a tree. With
+// NSPropertyListImmutable, the binary reader gives one object per offset and
+// shares it wherever the list names it again (CFBinaryPList.c caches objects
+// by offset), so a list of 64 arrays that each hold the next one twice parses
+// at once yet stands for 2^64 values. Foundation's own nesting cap does not
+// see that; the budget charges every use and refuses past the same limits as
+// the other platforms' readers. Nesting is bounded too, so the recursion
+// below stays shallow.
 
-std::optional<PropertyList> convert(id value, int depth);
+std::optional<PropertyList> convert(id value, std::size_t depth, PropertyListBudget& budget);
 
 std::optional<PropertyList> convertNumber(NSNumber* number) {
   // Property-list booleans are the CFBoolean singletons, whose type encoding
@@ -32,43 +39,63 @@ std::optional<PropertyList> convertNumber(NSNumber* number) {
   return PropertyList{static_cast<std::int64_t>(number.longLongValue)};
 }
 
-std::optional<PropertyList> convertArray(NSArray* array, int depth) {
+// `depth` is the nesting of this container: 1 at the top.
+std::optional<PropertyList> convertArray(NSArray* array, std::size_t depth,
+                                         PropertyListBudget& budget) {
+  if (!budget.chargeContainer(depth)) return std::nullopt;
   PlistArray items;
-  items.reserve(array.count);
+  items.reserve(std::min<std::size_t>(array.count, budget.valuesLeft()));
   for (id element in array) {
-    std::optional<PropertyList> item = convert(element, depth + 1);
+    std::optional<PropertyList> item = convert(element, depth, budget);
     if (!item) return std::nullopt;
     items.push_back(std::move(*item));
   }
   return PropertyList{std::move(items)};
 }
 
-std::optional<PropertyList> convertDictionary(NSDictionary* dictionary, int depth) {
+std::optional<PropertyList> convertDictionary(NSDictionary* dictionary, std::size_t depth,
+                                              PropertyListBudget& budget) {
+  if (!budget.chargeContainer(depth)) return std::nullopt;
   PlistDictionary entries;
   for (id key in dictionary) {
     if (![key isKindOfClass:[NSString class]]) return std::nullopt;
-    std::optional<PropertyList> item = convert([dictionary objectForKey:key], depth + 1);
+    std::string name = toStdString(key);
+    if (!budget.chargeLeaf(name.size())) return std::nullopt;
+    std::optional<PropertyList> item = convert([dictionary objectForKey:key], depth, budget);
     if (!item) return std::nullopt;
-    entries.insert_or_assign(toStdString(key), std::move(*item));
+    entries.insert_or_assign(std::move(name), std::move(*item));
   }
   return PropertyList{std::move(entries)};
 }
 
-std::optional<PropertyList> convert(id value, int depth) {
-  if (depth > kMaximumDepth) return std::nullopt;
-  if ([value isKindOfClass:[NSString class]]) return PropertyList{toStdString(value)};
-  if ([value isKindOfClass:[NSNumber class]]) return convertNumber(value);
+// `depth` is the nesting of the container that holds `value`: 0 at the top.
+std::optional<PropertyList> convert(id value, std::size_t depth, PropertyListBudget& budget) {
+  if ([value isKindOfClass:[NSString class]]) {
+    std::string text = toStdString(value);
+    if (!budget.chargeLeaf(text.size())) return std::nullopt;
+    return PropertyList{std::move(text)};
+  }
+  if ([value isKindOfClass:[NSNumber class]]) {
+    if (!budget.chargeLeaf(0)) return std::nullopt;
+    return convertNumber(value);
+  }
   if ([value isKindOfClass:[NSDate class]]) {
+    if (!budget.chargeLeaf(0)) return std::nullopt;
     NSDate* date = value;
     return PropertyList{PlistDate{date.timeIntervalSinceReferenceDate}};
   }
   if ([value isKindOfClass:[NSData class]]) {
     NSData* data = value;
+    // Charged before the copy, so a shared large blob is never copied twice
+    // past the limit.
+    if (!budget.chargeLeaf(data.length)) return std::nullopt;
     const auto* bytes = static_cast<const std::uint8_t*>(data.bytes);
     return PropertyList{PlistData{std::vector<std::uint8_t>(bytes, bytes + data.length)}};
   }
-  if ([value isKindOfClass:[NSArray class]]) return convertArray(value, depth);
-  if ([value isKindOfClass:[NSDictionary class]]) return convertDictionary(value, depth);
+  if ([value isKindOfClass:[NSArray class]]) return convertArray(value, depth + 1, budget);
+  if ([value isKindOfClass:[NSDictionary class]]) {
+    return convertDictionary(value, depth + 1, budget);
+  }
   // Keyed-archive UIDs and anything else have no place in the tree.
   return std::nullopt;
 }
@@ -87,7 +114,8 @@ std::optional<PropertyList> propertyListWithData(std::span<const std::uint8_t> b
                                                          format:nullptr
                                                           error:&error];
     if (root == nil) return std::nullopt;
-    return convert(root, 1);
+    PropertyListBudget budget;
+    return convert(root, 0, budget);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/linux/glib_handles.h"
@@ -64,9 +65,15 @@ bool displayAvailable() {
 }
 
 GtkWidget* newAlertDialog(const Alert& alert) {
-  GtkWidget* dialog =
-      gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, messageType(alert.alertStyle()),
-                             GTK_BUTTONS_NONE, "%s", validUtf8(alert.messageText()).get());
+  // Made as gtk_message_dialog_new makes it, but the message type is set only
+  // when the alert has a style: otherwise the property's default stands.
+  GtkWidget* dialog = GTK_WIDGET(g_object_new(GTK_TYPE_MESSAGE_DIALOG, "use-header-bar", FALSE,
+                                              "buttons", GTK_BUTTONS_NONE, "text",
+                                              validUtf8(alert.messageText()).get(), nullptr));
+  if (const std::optional<AlertStyle>& style = alert.alertStyle()) {
+    g_object_set(dialog, "message-type", messageType(*style), nullptr);
+  }
+  gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
   if (!alert.informativeText().empty()) {
     gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s",
                                              validUtf8(alert.informativeText()).get());
@@ -81,7 +88,7 @@ GtkWidget* newAlertDialog(const Alert& alert) {
         GTK_DIALOG(dialog), validUtf8(buttons[i].title()).get(), static_cast<int>(i));
     // Titles are shown as written: an underscore is not a mnemonic mark.
     gtk_button_set_use_underline(GTK_BUTTON(button), FALSE);
-    if (buttons[i].hasDestructiveAction()) {
+    if (buttons[i].hasDestructiveAction().value_or(false)) {
       gtk_style_context_add_class(gtk_widget_get_style_context(button),
                                   GTK_STYLE_CLASS_DESTRUCTIVE_ACTION);
     }

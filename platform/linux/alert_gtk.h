@@ -20,9 +20,10 @@ bool displayAvailable();
 // Builds the modal message dialog for the alert, not yet shown: the message as
 // primary text, the informative text (when not empty) as secondary text, one
 // button per alert button in the order added whose response id is its index,
-// the Return button as default and focus, destructive buttons with the
-// "destructive-action" style class. The alert has at least one button; the
-// caller destroys the dialog with gtk_widget_destroy. Requires a display.
+// the Return button as default and focus, buttons set destructive with the
+// "destructive-action" style class, and the message type of the alert's style
+// (GtkMessageDialog's default message type when no style is set). The alert has at least one
+// button; the caller destroys the dialog with gtk_widget_destroy. Requires a display.
 GtkWidget* newAlertDialog(const Alert& alert);
 
 // The answer that a response of that dialog stands for: a button's answer for

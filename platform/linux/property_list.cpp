@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/linux/plist_guard.h"
+#include "platform/property_list_budget.h"
 
 namespace uk::platform {
 namespace {
@@ -94,22 +95,42 @@ bool convertValue(plist_t node, PropertyList& out) {
   }
 }
 
+// The string or data bytes that a converted leaf holds.
+std::size_t payloadBytes(const PropertyList& leaf) {
+  if (const auto* text = std::get_if<std::string>(&leaf.value)) return text->size();
+  if (const auto* data = std::get_if<PlistData>(&leaf.value)) return data->bytes.size();
+  return 0;
+}
+
 // Converts the whole tree with an explicit work list, so the depth of the
 // input never reaches the call stack. Each container is sized before its
-// children are queued, so the queued targets stay where they are.
+// children are queued, so the queued targets stay where they are. Every value
+// is charged to the same budget as on the Mac; the pre-check has refused
+// shared binary objects already, so here it bounds large plain trees.
 std::optional<PropertyList> convert(plist_t root) {
   struct Work {
     plist_t node;
     PropertyList* target;
+    std::size_t depth;  // the nesting of the container that holds it: 0 at the top
   };
+  PropertyListBudget budget;
   PropertyList result;
-  std::vector<Work> pending{{root, &result}};
+  std::vector<Work> pending{{root, &result, 0}};
   while (!pending.empty()) {
     const Work work = pending.back();
     pending.pop_back();
     if (!convertValue(work.node, *work.target)) return std::nullopt;
+    const bool container = std::holds_alternative<PlistArray>(work.target->value) ||
+                           std::holds_alternative<PlistDictionary>(work.target->value);
+    const std::size_t depth = work.depth + 1;
+    if (container ? !budget.chargeContainer(depth)
+                  : !budget.chargeLeaf(payloadBytes(*work.target))) {
+      return std::nullopt;
+    }
     if (auto* array = std::get_if<PlistArray>(&work.target->value)) {
-      array->resize(plist_array_get_size(work.node));
+      const std::size_t size = plist_array_get_size(work.node);
+      if (size > budget.valuesLeft()) return std::nullopt;
+      array->resize(size);
       plist_array_iter iter = nullptr;
       plist_array_new_iter(work.node, &iter);
       if (iter == nullptr) return std::nullopt;
@@ -118,7 +139,7 @@ std::optional<PropertyList> convert(plist_t root) {
         plist_t item = nullptr;
         plist_array_next_item(work.node, iter, &item);
         if (item == nullptr) return std::nullopt;
-        pending.push_back({item, &slot});
+        pending.push_back({item, &slot, depth});
       }
     } else if (auto* dictionary = std::get_if<PlistDictionary>(&work.target->value)) {
       plist_dict_iter iter = nullptr;
@@ -135,10 +156,10 @@ std::optional<PropertyList> convert(plist_t root) {
         std::unique_ptr<char, FreeDeleter> keyOwner(rawKey);
         if (rawKey == nullptr || item == nullptr) break;
         std::optional<std::string> key = utf8Text(rawKey);
-        if (!key) return std::nullopt;
+        if (!key || !budget.chargeLeaf(key->size())) return std::nullopt;
         items.insert_or_assign(std::move(*key), item);
       }
-      for (auto& [key, item] : items) pending.push_back({item, &(*dictionary)[key]});
+      for (auto& [key, item] : items) pending.push_back({item, &(*dictionary)[key], depth});
     }
   }
   return result;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -155,22 +156,60 @@ TEST_F(GtkAlertDialog, TextsShownAsWritten) {
   EXPECT_FALSE(gtk_button_get_use_underline(GTK_BUTTON(button(0))));
 }
 
-TEST_F(GtkAlertDialog, StyleGivesTheMessageType) {
-  const std::pair<AlertStyle, GtkMessageType> cases[] = {
+// The default of GtkMessageDialog's "message-type" property, read from GTK.
+GtkMessageType defaultMessageType() {
+  gpointer dialogClass = g_type_class_ref(GTK_TYPE_MESSAGE_DIALOG);
+  GParamSpec* spec = g_object_class_find_property(G_OBJECT_CLASS(dialogClass), "message-type");
+  const auto type = static_cast<GtkMessageType>(G_PARAM_SPEC_ENUM(spec)->default_value);
+  g_type_class_unref(dialogClass);
+  return type;
+}
+
+TEST_F(GtkAlertDialog, StyleGivesTheMessageTypeAndNoStyleKeepsGtksDefault) {
+  const std::pair<std::optional<AlertStyle>, GtkMessageType> cases[] = {
       {AlertStyle::warning, GTK_MESSAGE_WARNING},
       {AlertStyle::informational, GTK_MESSAGE_INFO},
       {AlertStyle::critical, GTK_MESSAGE_ERROR},
+      // The not-found alert and the report set no style.
+      {std::nullopt, defaultMessageType()},
   };
+  // GTK 3 documents GTK_MESSAGE_INFO as the default; a warning would mean a
+  // style was made up.
+  ASSERT_EQ(defaultMessageType(), GTK_MESSAGE_INFO);
   for (const auto& [style, expected] : cases) {
     Alert alert;
-    alert.setAlertStyle(style);
+    if (style) alert.setAlertStyle(*style);
     alert.addButtonWithTitle("OK");
     GtkWidget* dialog = gtk::newAlertDialog(alert);
     GtkMessageType type = GTK_MESSAGE_OTHER;
     g_object_get(dialog, "message-type", &type, nullptr);
-    EXPECT_EQ(type, expected) << static_cast<int>(style);
+    EXPECT_EQ(type, expected) << (style ? static_cast<int>(*style) : -1);
+    EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(dialog)));
     gtk_widget_destroy(dialog);
   }
+}
+
+TEST_F(GtkAlertDialog, OnlyAButtonSetDestructiveLooksDestructive) {
+  Alert alert;
+  alert.setMessageText("Go on?");
+  alert.addButtonWithTitle("Not set");
+  alert.addButtonWithTitle("Set false").setHasDestructiveAction(false);
+  alert.addButtonWithTitle("Set true").setHasDestructiveAction(true);
+  show(alert);
+  EXPECT_FALSE(destructive(button(0)));
+  EXPECT_FALSE(destructive(button(1)));
+  EXPECT_TRUE(destructive(button(2)));
+}
+
+TEST_F(GtkAlertDialog, AKeyEquivalentOtherThanReturnLeavesReturnOnTheFirst) {
+  Alert alert;
+  alert.setMessageText("Go on?");
+  alert.addButtonWithTitle("Go");
+  alert.addButtonWithTitle("Cancel").setKeyEquivalent("\x1b");
+  show(alert);
+  EXPECT_TRUE(gtk_widget_has_default(button(0)));
+  EXPECT_FALSE(gtk_widget_has_default(button(1)));
+  EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(dialog_)), button(0));
 }
 
 // ---------------------------------------------------------------------------

@@ -14,9 +14,11 @@ enum : NSAlertStyle {
   NSAlertStyleCritical = 2,
 };
 
-// macOS 10.6.
 @interface NSApplication (UKAppleAPI)
+// macOS 10.6.
 - (BOOL)setActivationPolicy:(NSApplicationActivationPolicy)activationPolicy;
+// macOS 14.0.
+- (void)activate;
 @end
 
 // macOS 11.0.

@@ -34,7 +34,7 @@ struct ToolRun {
 };
 
 struct ShownAlert {
-  platform::AlertStyle style;
+  std::optional<platform::AlertStyle> style;  // nothing when never set
   std::string messageText;
   std::string informativeText;
   std::vector<platform::AlertButton> buttons;

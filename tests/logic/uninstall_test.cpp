@@ -49,14 +49,16 @@ TEST_F(Uninstall, NothingFoundShowsTheNotFoundAlertOnly) {
 
   ASSERT_EQ(world().alerts.size(), 1u);
   const fake::ShownAlert& alert = world().alerts[0];
-  EXPECT_EQ(alert.style, platform::AlertStyle::warning);  // the default, left alone
+  // Nothing is set but texts and the one button: the platform's defaults
+  // stand (a Mac gives the first button Return only while none is set).
+  EXPECT_EQ(alert.style, std::nullopt);
   EXPECT_EQ(alert.messageText, "No verified Kellix installation found");
   EXPECT_EQ(alert.informativeText,
             "The uninstaller looked for Kellix.app in Applications and in your home Applications "
             "folder.");
   EXPECT_EQ(titles(alert), Strings{"OK"});
-  EXPECT_EQ(alert.buttons[0].keyEquivalent(), "");
-  EXPECT_FALSE(alert.buttons[0].hasDestructiveAction());
+  EXPECT_EQ(alert.buttons[0].keyEquivalent(), std::nullopt);
+  EXPECT_EQ(alert.buttons[0].hasDestructiveAction(), std::nullopt);
   EXPECT_TRUE(world().toolRuns.empty());
 }
 
@@ -120,16 +122,16 @@ TEST_F(Uninstall, ConfirmationAlertOffersCancelOnReturnAndADestructiveMove) {
   };
   for (const Case& c : cases) {
     platform::Alert alert = confirm(c.list);
-    EXPECT_EQ(alert.alertStyle(), platform::AlertStyle::warning);
+    EXPECT_EQ(alert.alertStyle(), platform::AlertStyle::warning);  // set, not a default
     EXPECT_EQ(alert.messageText(), "Move Kellix to the Trash?");
     EXPECT_EQ(alert.informativeText(), c.informative);
     ASSERT_EQ(alert.buttons().size(), 2u);
     EXPECT_EQ(alert.buttons()[0].title(), "Cancel");
     EXPECT_EQ(alert.buttons()[0].keyEquivalent(), "\r");
-    EXPECT_FALSE(alert.buttons()[0].hasDestructiveAction());
+    EXPECT_EQ(alert.buttons()[0].hasDestructiveAction(), std::nullopt);
     EXPECT_EQ(alert.buttons()[1].title(), "Move to Trash");
-    EXPECT_EQ(alert.buttons()[1].keyEquivalent(), "");
-    EXPECT_TRUE(alert.buttons()[1].hasDestructiveAction());
+    EXPECT_EQ(alert.buttons()[1].keyEquivalent(), std::nullopt);
+    EXPECT_EQ(alert.buttons()[1].hasDestructiveAction(), true);
     EXPECT_EQ(alert.returnButtonIndex(), 0u);
     EXPECT_EQ(alert.escapeButtonIndex(), 0u);
   }
@@ -232,10 +234,12 @@ TEST_P(UninstallReport, OneParagraphPerCopyUnderOneTitle) {
 
   ASSERT_EQ(world().alerts.size(), 2u);
   const fake::ShownAlert& report = world().alerts[1];
-  EXPECT_EQ(report.style, platform::AlertStyle::warning);  // the default, left alone
+  EXPECT_EQ(report.style, std::nullopt);  // the platform's default style stands
   EXPECT_EQ(report.messageText, GetParam().title);
   EXPECT_EQ(report.informativeText, GetParam().text);
   EXPECT_EQ(titles(report), Strings{"OK"});
+  EXPECT_EQ(report.buttons[0].keyEquivalent(), std::nullopt);
+  EXPECT_EQ(report.buttons[0].hasDestructiveAction(), std::nullopt);
   // Nothing is shown between the confirmation and the report.
   EXPECT_EQ(world().eventsOf("alert"),
             (Strings{"Move Kellix to the Trash?", GetParam().title}));
