@@ -17,6 +17,7 @@ target_link_libraries(uk_platform_pure PUBLIC uk_platform_values PkgConfig::GLIB
 # Everything that touches the system: files, the trash, processes, alerts. The
 # bounded file read is the portable POSIX one, shared with the Mac.
 add_library(uk_platform STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/alert.cpp
   ${CMAKE_CURRENT_LIST_DIR}/alert_gtk.cpp
   ${CMAKE_CURRENT_LIST_DIR}/alert_terminal.cpp
   ${CMAKE_CURRENT_LIST_DIR}/application.cpp
