@@ -86,6 +86,14 @@ struct Node {
   std::vector<const Node*> children;
 };
 
+// `arrays` arrays, each holding the next one twice, the last holding a leaf
+// twice: 2^(arrays + 1) - 1 values as a tree, arrays + 1 objects.
+std::vector<Node> sharedChain(std::size_t arrays) {
+  std::vector<Node> nodes(arrays + 1);
+  for (std::size_t i = 0; i < arrays; ++i) nodes[i].children = {&nodes[i + 1], &nodes[i + 1]};
+  return nodes;
+}
+
 // Walks the objects as a tree, the way a converter does, charging each use.
 bool walk(const Node& node, std::size_t depth, PropertyListBudget& budget, std::size_t& visits) {
   ++visits;
@@ -98,10 +106,7 @@ bool walk(const Node& node, std::size_t depth, PropertyListBudget& budget, std::
 }
 
 TEST(PropertyListBudget, StopsAWalkOverExponentiallySharedObjects) {
-  // 64 arrays, each holding the next one twice: 2^65 - 1 values as a tree.
-  std::vector<Node> nodes(65);
-  for (std::size_t i = 0; i + 1 < nodes.size(); ++i)
-    nodes[i].children = {&nodes[i + 1], &nodes[i + 1]};
+  const std::vector<Node> nodes = sharedChain(64);  // 2^65 - 1 values as a tree
 
   PropertyListBudget budget;
   std::size_t visits = 0;
@@ -110,10 +115,7 @@ TEST(PropertyListBudget, StopsAWalkOverExponentiallySharedObjects) {
 }
 
 TEST(PropertyListBudget, AdmitsSharedObjectsThatExpandWithinTheLimits) {
-  // 16 levels each holding the next twice: 2^17 - 1 values, shared.
-  std::vector<Node> nodes(17);
-  for (std::size_t i = 0; i + 1 < nodes.size(); ++i)
-    nodes[i].children = {&nodes[i + 1], &nodes[i + 1]};
+  const std::vector<Node> nodes = sharedChain(16);  // 2^17 - 1 values, shared
 
   PropertyListBudget budget;
   std::size_t visits = 0;
