@@ -14,166 +14,6 @@
 namespace uk::platform {
 namespace {
 
-constexpr std::size_t npos = std::string_view::npos;
-
-// ---------------------------------------------------------------------------
-// XML
-//
-// The scan follows libplist's own tokenizer (double quotes are skipped inside
-// tags, processing instructions and the document type), so both see the same
-// elements.
-
-// Containers nest at most kPropertyListMaxDepth deep; elements of any kind
-// one level more for the <plist> wrapper and one for a leaf.
-constexpr std::size_t kMaxXmlDepth = kPropertyListMaxDepth + 2;
-// A dictionary entry is two elements: the key and its value.
-constexpr std::size_t kMaxXmlElements = 2 * kPropertyListMaxValues;
-// libplist resolves each entity reference by moving the rest of its text
-// run, so a run costs references times length.
-constexpr std::uint64_t kMaxUnescapeCost = std::uint64_t{1} << 26;
-
-// Position of the first `c` at or after `pos` outside double quotes, or npos.
-std::size_t findOutsideQuotes(std::string_view text, std::size_t pos, std::string_view stops) {
-  while (pos < text.size()) {
-    if (text[pos] == '"') {
-      pos = text.find('"', pos + 1);
-      if (pos == npos) return npos;
-    } else if (stops.find(text[pos]) != npos) {
-      return pos;
-    }
-    ++pos;
-  }
-  return npos;
-}
-
-// Position just past the first `terminator` at or after `pos`, or npos.
-std::size_t skipPast(std::string_view text, std::size_t pos, std::string_view terminator) {
-  const std::size_t found = text.find(terminator, pos);
-  return found == npos ? npos : found + terminator.size();
-}
-
-// Position just past the "?>" that ends a processing instruction.
-std::size_t skipInstruction(std::string_view text, std::size_t pos) {
-  while (pos < text.size()) {
-    pos = findOutsideQuotes(text, pos, "?");
-    if (pos == npos) return npos;
-    if (text.substr(pos).starts_with("?>")) return pos + 2;
-    ++pos;
-  }
-  return npos;
-}
-
-// Position just past the '>' of a document type without an internal subset;
-// npos for one with a subset, where entities would be declared.
-std::size_t skipDocumentType(std::string_view text, std::size_t pos) {
-  pos = findOutsideQuotes(text, pos, "[>");
-  if (pos == npos || text[pos] == '[') return npos;
-  return pos + 1;
-}
-
-// Position just past the '>' of a start or end tag; npos when a '<' or the
-// end of the text comes first.
-std::size_t skipTag(std::string_view text, std::size_t pos) {
-  // The name runs to white space or a bracket; quotes count only after it.
-  while (pos < text.size() && std::string_view(" \r\n\t<>").find(text[pos]) == npos) ++pos;
-  pos = findOutsideQuotes(text, pos, "<>");
-  if (pos == npos || text[pos] == '<') return npos;
-  return pos + 1;
-}
-
-bool isSurrogate(std::uint64_t codePoint) { return codePoint >= 0xD800 && codePoint <= 0xDFFF; }
-
-// Position just past the ';' of the entity reference at `pos`; npos for an
-// unknown entity or a character reference to NUL, a surrogate or beyond
-// Unicode.
-std::size_t skipReference(std::string_view text, std::size_t pos) {
-  constexpr std::size_t kLongestReference = 10;  // "&#x10FFFF;"
-  const std::size_t semicolon = text.substr(pos, kLongestReference).find(';');
-  if (semicolon == npos) return npos;
-  const std::string_view name = text.substr(pos + 1, semicolon - 1);
-  const std::size_t next = pos + semicolon + 1;
-  if (name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos") {
-    return next;
-  }
-  if (!name.starts_with('#')) return npos;
-  const bool hex = name.size() > 1 && (name[1] == 'x' || name[1] == 'X');
-  const std::string_view digits = name.substr(hex ? 2 : 1);
-  if (digits.empty()) return npos;
-  std::uint64_t codePoint = 0;
-  for (char digit : digits) {
-    const int value = g_ascii_xdigit_value(digit);
-    if (value < 0 || (!hex && value > 9)) return npos;
-    codePoint = codePoint * (hex ? 16 : 10) + static_cast<std::uint64_t>(value);
-  }
-  if (codePoint == 0 || codePoint > 0x10FFFF || isSurrogate(codePoint)) return npos;
-  return next;
-}
-
-bool xmlIsSafe(std::string_view text) {
-  // Valid UTF-8 throughout; with an explicit length a NUL byte is invalid.
-  const gchar* invalid = nullptr;
-  if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), &invalid)) return false;
-
-  std::vector<bool> open;  // per open element: whether it is a container
-  std::size_t containers = 0;
-  std::size_t elements = 0;
-  std::uint64_t unescapeCost = 0;
-  std::size_t runStart = 0;
-  std::uint64_t runReferences = 0;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    if (text[pos] == '&') {
-      pos = skipReference(text, pos);
-      if (pos == npos) return false;
-      ++runReferences;
-      continue;
-    }
-    if (text[pos] != '<') {
-      ++pos;
-      continue;
-    }
-    unescapeCost += runReferences * (pos - runStart);
-    if (unescapeCost > kMaxUnescapeCost) return false;
-    runReferences = 0;
-
-    const std::string_view rest = text.substr(pos);
-    std::size_t next = npos;
-    if (rest.starts_with("<?")) {
-      next = skipInstruction(text, pos + 2);
-    } else if (rest.starts_with("<!--")) {
-      next = skipPast(text, pos + 4, "-->");
-    } else if (rest.starts_with("<![CDATA[")) {
-      next = skipPast(text, pos + 9, "]]>");
-    } else if (rest.starts_with("<!DOCTYPE")) {
-      next = skipDocumentType(text, pos + 9);
-    } else if (rest.starts_with("<!")) {
-      return false;  // <!ENTITY, <!ELEMENT and other declarations
-    } else {
-      next = skipTag(text, pos + 1);
-      if (next == npos) return false;
-      if (rest.starts_with("</")) {
-        if (open.empty()) return false;
-        if (open.back()) --containers;
-        open.pop_back();
-      } else {
-        if (++elements > kMaxXmlElements) return false;
-        if (text[next - 2] != '/') {
-          const std::string_view name = rest.substr(1, rest.find_first_of(" \r\n\t/>") - 1);
-          const bool container = name == "array" || name == "dict";
-          if (container && ++containers > kPropertyListMaxDepth) return false;
-          open.push_back(container);
-          if (open.size() > kMaxXmlDepth) return false;
-        }
-      }
-    }
-    if (next == npos) return false;
-    pos = next;
-    runStart = next;
-  }
-  unescapeCost += runReferences * (pos - runStart);
-  return unescapeCost <= kMaxUnescapeCost;
-}
-
 // ---------------------------------------------------------------------------
 // Binary ("bplist00")
 
@@ -422,10 +262,14 @@ class BinaryCheck {
 
 }  // namespace
 
+bool binaryPropertyListIsSafe(std::span<const std::uint8_t> bytes) {
+  return BinaryCheck(bytes).run();
+}
+
 bool propertyListIsSafeToParse(std::span<const std::uint8_t> bytes) {
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  if (text.starts_with(kBinaryMagic)) return BinaryCheck(bytes).run();
-  return xmlIsSafe(text);
+  if (text.starts_with(kBinaryMagic)) return binaryPropertyListIsSafe(bytes);
+  return xmlPropertyListIsSafe(bytes);
 }
 
 }  // namespace uk::platform
