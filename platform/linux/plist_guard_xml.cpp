@@ -163,7 +163,12 @@ class TextCheck {
       if (c == '<') {
         if (!closeRun(in)) return false;
         if (in.lookingAt("</")) return true;
-        if (!in.skip("<![CDATA[") || !in.skipPast("]]>")) return false;
+        if (!in.skip("<![CDATA[")) return false;
+        while (!in.skip("]]>")) {
+          const int inside = in.peek();
+          if (inside < 0 || isForbiddenControl(static_cast<std::uint32_t>(inside))) return false;
+          in.skip(1);
+        }
         runStart_ = in.position();
       } else if (c == '&') {
         if (!readReference(in)) return false;
