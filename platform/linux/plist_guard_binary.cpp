@@ -55,14 +55,18 @@ class BinaryCheck {
   }
 
  private:
-  enum class State : std::uint8_t { unseen, open, done };
+  // As wide as the counts beside it, so that a table of records has no
+  // padding and clears like plain memory.
+  enum class State : std::uint32_t { unseen, open, done };
 
-  // What the walk knows of one object of the table.
+  // What the walk knows of one object of the table. The counts stop just
+  // above the limits, so 32 bits hold them.
   struct Record {
+    std::uint32_t values = 0;   // values it expands to, itself included
+    std::uint32_t payload = 0;  // string and data bytes it expands to
     State state = State::unseen;
-    std::uint64_t values = 0;   // values it expands to, itself included
-    std::uint64_t payload = 0;  // string and data bytes it expands to
   };
+  static_assert(kPropertyListMaxValues < UINT32_MAX && kPropertyListMaxPayloadBytes < UINT32_MAX);
 
   // An object's marker and count, with a cursor at its body.
   struct Object {
@@ -211,20 +215,20 @@ class BinaryCheck {
       const std::uint64_t perEntry = object.kind == kDictionary ? 2 * refSize_ : refSize_;
       if (object.count > object.body.remaining() / perEntry) return false;
       if (stack_.size() >= kPropertyListMaxDepth) return false;
-      Frame frame;
-      frame.index = index;
       std::span<const std::uint8_t> refs;
       object.body.take(object.count * perEntry, refs);
+      record.state = State::open;
+      // Built in place: a copied frame costs more than the rest of a visit.
+      Frame& frame = stack_.emplace_back();
+      frame.index = index;
       frame.refs = ByteCursor(refs);
       frame.references = object.kind == kDictionary ? 2 * object.count : object.count;
       frame.keys = object.kind == kDictionary ? object.count : 0;
-      record.state = State::open;
-      stack_.push_back(frame);
       return true;
     }
     std::uint64_t bytes = 0;
     if (!leafIsSafe(object, bytes)) return false;
-    record = {State::done, 1, bytes};
+    record = {1, static_cast<std::uint32_t>(bytes), State::done};
     return add(1, bytes);
   }
 
@@ -244,10 +248,13 @@ class BinaryCheck {
 
   // Closes the innermost container and adds its expansion to its parent.
   bool finish() {
-    const Frame done = stack_.back();
+    const std::uint64_t index = stack_.back().index;
+    const std::uint64_t values = stack_.back().values;
+    const std::uint64_t payload = stack_.back().payload;
     stack_.pop_back();
-    records_[done.index] = {State::done, done.values, done.payload};
-    return add(done.values, done.payload);
+    records_[index] = {static_cast<std::uint32_t>(values), static_cast<std::uint32_t>(payload),
+                       State::done};
+    return add(values, payload);
   }
 
   std::span<const std::uint8_t> bytes_;
