@@ -201,9 +201,11 @@ class TextCheck {
 };
 
 // "-?digits" within the 64-bit range that both readers hold: down to -2^63,
-// up to 2^64 - 1.
+// up to 2^64 - 1. No leading zero: libplist reads "010" as octal, Foundation
+// as ten.
 bool readInteger(ByteCursor& in) {
   const bool negative = in.skip("-");
+  if (in.peek() == '0' && isDigit(in.peek(1))) return false;
   const std::size_t start = in.position();
   std::uint64_t value = 0;
   bool wrapped = false;

@@ -271,7 +271,7 @@ class Generator {
                                            "]]"};
   static constexpr const char* kIntegers[] = {"<integer>0</integer>", "<integer>-7</integer>",
                                               "<integer>18446744073709551615</integer>",
-                                              "<integer>007</integer>"};
+                                              "<integer>-0</integer>"};
   static constexpr const char* kReals[] = {"<real>2.5</real>", "<real>-0.5e-3</real>",
                                            "<real>1</real>", "<real>.5</real>"};
 

@@ -132,6 +132,9 @@ std::vector<SubsetCase> subsetCases() {
        xmlInfoPlist("test.kellix.&#65;rchiver")},
       {"junk_in_integer", infoWith("<key>n</key><integer>12 </integer>"),
        infoWith("<key>n</key><integer>-12</integer>")},
+      // libplist reads a leading zero as octal; Foundation reads decimal.
+      {"integer_with_leading_zero", infoWith("<key>n</key><integer>010</integer>"),
+       infoWith("<key>n</key><integer>10</integer><key>z</key><integer>-0</integer>")},
       {"hex_integer", infoWith("<key>n</key><integer>0x1F</integer>"),
        infoWith("<key>n</key><integer>31</integer>")},
       {"integer_beyond_64_bits", infoWith("<key>n</key><integer>18446744073709551616</integer>"),
