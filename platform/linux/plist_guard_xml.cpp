@@ -36,7 +36,7 @@ bool skipSpace(ByteCursor& in) {
   return in.position() != start;
 }
 
-// A run of decimal digits of at most `most` digits; false for none.
+// A run of `least` to `most` decimal digits, not followed by another digit.
 bool readDigits(ByteCursor& in, std::size_t least, std::size_t most, std::uint64_t& value) {
   std::size_t count = 0;
   value = 0;
@@ -48,8 +48,8 @@ bool readDigits(ByteCursor& in, std::size_t least, std::size_t most, std::uint64
   return count >= least && !isDigit(in.peek());
 }
 
-// `name="value"` or `name='value'` with one of the given values (ASCII case
-// counts only where `anyCase`).
+// `name="value"` or `name='value'` with exactly the given value (ASCII letter
+// case aside where `anyCase`).
 bool readAttribute(ByteCursor& in, std::string_view name, std::string_view value,
                    bool anyCase = false) {
   if (!in.skip(name) || !in.skip("=")) return false;
@@ -77,7 +77,10 @@ bool readDeclaration(ByteCursor& in) {
     space = skipSpace(in);
   }
   if (space && in.lookingAt("standalone")) {
-    if (!readAttribute(in, "standalone", "yes") && !readAttribute(in, "standalone", "no")) {
+    ByteCursor yes = in;
+    if (readAttribute(yes, "standalone", "yes")) {
+      in = yes;
+    } else if (!readAttribute(in, "standalone", "no")) {
       return false;
     }
     skipSpace(in);

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -159,7 +160,8 @@ class Generator {
   std::string infoPlist() {
     static const char* const kDeclarations[] = {
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n", "<?xml version=\"1.0\"?>\n",
-        "<?xml version='1.0' encoding='utf-8' standalone='yes'?>\n", ""};
+        "<?xml version='1.0' encoding='utf-8' standalone='yes'?>\n",
+        "<?xml version=\"1.0\" standalone=\"no\"?>\n", ""};
     static const char* const kDocumentTypes[] = {
         "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
         "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n",
@@ -333,8 +335,9 @@ std::string hex(const std::string& text) {
   return out;
 }
 
-// Text as expat hands over XML text: every CR LF and lone CR a line feed.
-// plistlib's binary reader keeps the text as it is.
+// XML text with every CR LF and lone CR as a line feed, as the reference
+// writes it too: expat turns most line breaks into line feeds, Foundation and
+// libplist keep them. Binary text stays as it is.
 std::string withLineFeeds(const std::string& text, bool xml) {
   if (!xml) return text;
   std::string out;
@@ -355,12 +358,14 @@ std::string canonical(const PropertyList& list, bool xml) {
       [&out, xml](const auto& value) {
         using T = std::decay_t<decltype(value)>;
         if constexpr (std::is_same_v<T, PlistDictionary>) {
-          // Keys that differ only in their line breaks would collapse in
-          // expat; the map keeps byte order, which is also plistlib's here.
-          out += "{";
+          std::vector<std::pair<std::string, std::string>> entries;
           for (const auto& [key, item] : value) {
-            out += "k" + hex(withLineFeeds(key, xml)) + ":" + canonical(item, xml) + ",";
+            entries.emplace_back(withLineFeeds(key, xml), canonical(item, xml));
           }
+          std::stable_sort(entries.begin(), entries.end(),
+                           [](const auto& a, const auto& b) { return a.first < b.first; });
+          out += "{";
+          for (const auto& [key, item] : entries) out += "k" + hex(key) + ":" + item + ",";
           out += "}";
         } else if constexpr (std::is_same_v<T, PlistArray>) {
           out += "[";

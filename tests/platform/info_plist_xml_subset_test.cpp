@@ -112,6 +112,10 @@ std::vector<SubsetCase> subsetCases() {
       {"declaration_without_encoding_after_white_space",
        "\n<?xml version=\"1.0\" encoding=\"macintosh\"?>\n" + doctype + kelvinExecutable,
        "<?xml version=\"1.0\"?>\n" + doctype + kelvinExecutable},
+      {"declaration_with_other_attribute",
+       "<?xml version=\"1.0\" standalone=\"maybe\"?>\n" + doctype + kelvinExecutable,
+       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n" + doctype +
+           kelvinExecutable},
       {"byte_order_mark", "\xEF\xBB\xBF" + infoWith(""), infoWith("")},
       {"two_objects_in_plist",
        xmlPlist("<dict>" + identifyingEntries() + "</dict><string>second</string>"),

@@ -12,8 +12,9 @@ The canonical form (the test writes ours the same way): a dictionary is
 "{" then "k<hex key>:<value>," per entry in byte order of the keys, then "}";
 an array "[" then "<value>," per item, then "]"; a string "s<hex>"; an
 integer "i<value modulo 2^64>"; a real "r<hex of its 64 IEEE bits>"; true
-"t", false "f"; a date "d<whole seconds since 2001>"; data "x<hex>". expat
-turns every line break into a line feed, so the test does the same to ours.
+"t", false "f"; a date "d<whole seconds since 2001>"; data "x<hex>". In text read from XML every
+CR LF and lone CR counts as a line feed, on both sides: expat turns most of
+them into line feeds, Foundation and libplist keep them.
 """
 import datetime
 import plistlib
@@ -29,14 +30,19 @@ def hexed(text):
     return text.encode("utf-8", "surrogatepass").hex()
 
 
-def canonical(value):
+def lines(text, xml):
+    return text.replace("\r\n", "\n").replace("\r", "\n") if xml else text
+
+
+def canonical(value, xml):
     if isinstance(value, dict):
-        items = sorted(value.items(), key=lambda item: item[0].encode("utf-8", "surrogatepass"))
-        return "{" + "".join("k%s:%s," % (hexed(k), canonical(v)) for k, v in items) + "}"
+        items = [(lines(k, xml), v) for k, v in value.items()]
+        items.sort(key=lambda item: item[0].encode("utf-8", "surrogatepass"))
+        return "{" + "".join("k%s:%s," % (hexed(k), canonical(v, xml)) for k, v in items) + "}"
     if isinstance(value, list):
-        return "[" + "".join(canonical(v) + "," for v in value) + "]"
+        return "[" + "".join(canonical(v, xml) + "," for v in value) + "]"
     if isinstance(value, str):
-        return "s" + hexed(value)
+        return "s" + hexed(lines(value, xml))
     if isinstance(value, bool):
         return "t" if value else "f"
     if isinstance(value, int):
@@ -51,13 +57,14 @@ def canonical(value):
 
 
 def read(data):
-    fmt = plistlib.FMT_BINARY if data.startswith(b"bplist00") else plistlib.FMT_XML
+    xml = not data.startswith(b"bplist00")
+    fmt = plistlib.FMT_XML if xml else plistlib.FMT_BINARY
     try:
         value = plistlib.loads(data, fmt=fmt)
     except Exception as error:  # every failure is a refusal here
         return ["refused", type(error).__name__]
     fields = [value.get(key) for key in KEYS] if isinstance(value, dict) else [None] * 3
-    return ["ok"] + [hexed(f) if isinstance(f, str) else "-" for f in fields] + [canonical(value)]
+    return ["ok"] + [hexed(f) if isinstance(f, str) else "-" for f in fields] + [canonical(value, xml)]
 
 
 def main():
