@@ -165,11 +165,10 @@ class BinaryCheck {
       }
       case kData:
         bytes = object.count;
-        return object.count <= body.remaining() && scan(object.count);
+        return body.take(object.count, content) && scan(object.count);
       case kAsciiString:
         bytes = object.count;
-        if (object.count > body.remaining() || !scan(object.count)) return false;
-        body.take(object.count, content);
+        if (!body.take(object.count, content) || !scan(object.count)) return false;
         for (std::uint8_t c : content) {
           if (c == 0 || c > 0x7F) return false;
         }
