@@ -1,5 +1,6 @@
 // Property-list parsing over libplist (XML and binary encodings), behind a
-// pre-check of the bytes that libplist 2.2.0 would mishandle.
+// pre-check that refuses the bytes libplist 2.2.0 would mishandle and the XML
+// that Foundation would read otherwise.
 
 #include "platform/property_list.h"
 

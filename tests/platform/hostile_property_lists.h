@@ -232,6 +232,15 @@ inline std::vector<HostileInput> hostilePropertyLists() {
     add("binary_string_longer_than_file", writer.finish());
   }
   {
+    // Short enough for every size limit, but its last bytes would be read
+    // from the offset table and the trailer.
+    BinaryPlistWriter writer;
+    Bytes text = BinaryPlistWriter::marker(0x5, 20);
+    for (char c : std::string_view("test.kellix")) text.push_back(static_cast<std::uint8_t>(c));
+    writer.add(text);
+    add("binary_string_running_into_offset_table", writer.finish());
+  }
+  {
     // 64 arrays, each holding the next one twice: 2^64 values once expanded.
     BinaryPlistWriter writer;
     for (std::uint64_t i = 0; i < 64; ++i) writer.add(writer.array({i + 1, i + 1}));

@@ -1,0 +1,450 @@
+// The pre-check of XML property lists: a single pass that admits only the
+// subset of XML that Apple's writers produce and that Foundation's parser
+// (CFPropertyList.c) and libplist read alike, within the shared limits.
+
+#include <glib.h>
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "platform/linux/plist_byte_cursor.h"
+#include "platform/linux/plist_guard.h"
+
+namespace uk::platform {
+namespace {
+
+// A dictionary entry is two elements: the key and its value.
+constexpr std::size_t kMaxXmlElements = 2 * kPropertyListMaxValues;
+// libplist resolves each entity reference by moving the rest of its text
+// run, so a run costs references times length.
+constexpr std::uint64_t kMaxUnescapeCost = std::uint64_t{1} << 26;
+
+// The public identifiers Apple's writers have put in the document type.
+constexpr std::string_view kPublicIdentifiers[] = {"-//Apple//DTD PLIST 1.0//EN",
+                                                   "-//Apple Computer//DTD PLIST 1.0//EN"};
+constexpr std::string_view kSystemIdentifier = "http://www.apple.com/DTDs/PropertyList-1.0.dtd";
+
+bool isSpace(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool isDigit(int c) { return c >= '0' && c <= '9'; }
+// Control characters that XML does not allow, raw or as a reference.
+bool isForbiddenControl(std::uint32_t c) { return c < 0x20 && c != '\t' && c != '\n' && c != '\r'; }
+
+bool skipSpace(ByteCursor& in) {
+  const std::size_t start = in.position();
+  while (isSpace(in.peek())) in.skip(1);
+  return in.position() != start;
+}
+
+// A run of `least` to `most` decimal digits, not followed by another digit.
+bool readDigits(ByteCursor& in, std::size_t least, std::size_t most, std::uint64_t& value) {
+  std::size_t count = 0;
+  value = 0;
+  while (isDigit(in.peek()) && count < most) {
+    value = value * 10 + static_cast<std::uint64_t>(in.peek() - '0');
+    in.skip(1);
+    ++count;
+  }
+  return count >= least && !isDigit(in.peek());
+}
+
+// `name="value"` or `name='value'` with exactly the given value (ASCII letter
+// case aside where `anyCase`).
+bool readAttribute(ByteCursor& in, std::string_view name, std::string_view value,
+                   bool anyCase = false) {
+  if (!in.skip(name) || !in.skip("=")) return false;
+  const int quote = in.peek();
+  if (quote != '"' && quote != '\'') return false;
+  in.skip(1);
+  for (char expected : value) {
+    const int c = in.peek();
+    if (c < 0 || (anyCase ? g_ascii_tolower(static_cast<gchar>(c)) != g_ascii_tolower(expected)
+                          : c != expected)) {
+      return false;
+    }
+    in.skip(1);
+  }
+  return in.peek() == quote && in.skip(1);
+}
+
+// "<?xml version="1.0" [encoding="UTF-8"] [standalone="yes|no"]?>". Foundation
+// decodes by the declared encoding, so no other encoding may be declared.
+bool readDeclaration(ByteCursor& in) {
+  if (!in.skip("<?xml") || !skipSpace(in) || !readAttribute(in, "version", "1.0")) return false;
+  bool space = skipSpace(in);
+  if (space && in.lookingAt("encoding")) {
+    if (!readAttribute(in, "encoding", "utf-8", true)) return false;
+    space = skipSpace(in);
+  }
+  if (space && in.lookingAt("standalone")) {
+    ByteCursor yes = in;
+    if (readAttribute(yes, "standalone", "yes")) {
+      in = yes;
+    } else if (!readAttribute(in, "standalone", "no")) {
+      return false;
+    }
+    skipSpace(in);
+  }
+  return in.skip("?>");
+}
+
+// A quoted literal equal to one of `allowed`.
+template <std::size_t N>
+bool readLiteral(ByteCursor& in, const std::string_view (&allowed)[N]) {
+  const int quote = in.peek();
+  if (quote != '"' && quote != '\'') return false;
+  in.skip(1);
+  for (std::string_view literal : allowed) {
+    if (in.lookingAt(literal) && in.peek(literal.size()) == quote) {
+      return in.skip(literal.size() + 1);
+    }
+  }
+  return false;
+}
+
+// The standard document type, with no internal subset.
+bool readDocumentType(ByteCursor& in) {
+  const std::string_view system[] = {kSystemIdentifier};
+  return in.skip("<!DOCTYPE") && skipSpace(in) && in.skip("plist") && skipSpace(in) &&
+         in.skip("PUBLIC") && skipSpace(in) && readLiteral(in, kPublicIdentifiers) &&
+         skipSpace(in) && readLiteral(in, system) && (skipSpace(in), in.skip(">"));
+}
+
+// A comment, from "<!--" to the first "-->", without "--" inside.
+bool readComment(ByteCursor& in) {
+  if (!in.skip("<!--")) return false;
+  for (;;) {
+    const int c = in.peek();
+    if (c < 0 || isForbiddenControl(static_cast<std::uint32_t>(c))) return false;
+    if (c == '-' && in.peek(1) == '-') return in.skip("-->");
+    in.skip(1);
+  }
+}
+
+// White space and comments, as allowed between elements.
+bool skipBetweenElements(ByteCursor& in) {
+  for (;;) {
+    skipSpace(in);
+    if (!in.lookingAt("<!--")) return true;
+    if (!readComment(in)) return false;
+  }
+}
+
+// One of the five predefined entities or a character reference ("&#ddd;" or,
+// as Foundation reads only a lower-case x, "&#xhhh;") to a character XML
+// allows, other than NUL.
+bool readReference(ByteCursor& in) {
+  if (!in.skip("&")) return false;
+  for (std::string_view name : {"amp;", "lt;", "gt;", "quot;", "apos;"}) {
+    if (in.skip(name)) return true;
+  }
+  if (!in.skip("#")) return false;
+  const bool hex = in.skip("x");
+  std::uint32_t codePoint = 0;
+  std::size_t digits = 0;
+  for (int c = in.peek(); c != ';'; c = in.peek()) {
+    const int value =
+        hex ? g_ascii_xdigit_value(static_cast<gchar>(c)) : (isDigit(c) ? c - '0' : -1);
+    if (c < 0 || value < 0 || ++digits > 7) return false;
+    codePoint = codePoint * (hex ? 16 : 10) + static_cast<std::uint32_t>(value);
+    in.skip(1);
+  }
+  in.skip(1);
+  const bool surrogate = codePoint >= 0xD800 && codePoint <= 0xDFFF;
+  return digits > 0 && codePoint != 0 && codePoint <= 0x10FFFF && !surrogate &&
+         !isForbiddenControl(codePoint) && codePoint != 0xFFFE && codePoint != 0xFFFF;
+}
+
+// The text of a <key> or <string> up to its end tag: characters, references
+// and CDATA sections; no comment, instruction or element.
+class TextCheck {
+ public:
+  bool read(ByteCursor& in) {
+    for (;;) {
+      const int c = in.peek();
+      if (c < 0) return false;
+      if (c == '<') {
+        if (!closeRun(in)) return false;
+        if (in.lookingAt("</")) return true;
+        if (!in.skip("<![CDATA[")) return false;
+        while (!in.skip("]]>")) {
+          const int inside = in.peek();
+          if (inside < 0 || isForbiddenControl(static_cast<std::uint32_t>(inside))) return false;
+          in.skip(1);
+        }
+        runStart_ = in.position();
+      } else if (c == '&') {
+        if (!readReference(in)) return false;
+        ++runReferences_;
+      } else if (c == ']' && in.lookingAt("]]>")) {
+        return false;
+      } else if (isForbiddenControl(static_cast<std::uint32_t>(c))) {
+        return false;
+      } else {
+        in.skip(1);
+      }
+    }
+  }
+
+  void start(std::size_t position) {
+    runStart_ = position;
+    runReferences_ = 0;
+  }
+
+ private:
+  bool closeRun(const ByteCursor& in) {
+    cost_ += runReferences_ * (in.position() - runStart_);
+    runReferences_ = 0;
+    return cost_ <= kMaxUnescapeCost;
+  }
+
+  std::uint64_t cost_ = 0;
+  std::size_t runStart_ = 0;
+  std::uint64_t runReferences_ = 0;
+};
+
+// "-?digits" within the 64-bit range that both readers hold: down to -2^63,
+// up to 2^64 - 1. No leading zero: libplist reads "010" as octal, Foundation
+// as ten.
+bool readInteger(ByteCursor& in) {
+  const bool negative = in.skip("-");
+  if (in.peek() == '0' && isDigit(in.peek(1))) return false;
+  const std::size_t start = in.position();
+  std::uint64_t value = 0;
+  bool wrapped = false;
+  while (isDigit(in.peek())) {
+    const std::uint64_t digit = static_cast<std::uint64_t>(in.peek() - '0');
+    wrapped = wrapped || value > (UINT64_MAX - digit) / 10;
+    value = value * 10 + digit;
+    in.skip(1);
+  }
+  if (in.position() == start || wrapped) return false;
+  return !negative || value <= (std::uint64_t{1} << 63);
+}
+
+// A decimal number: "-?(d+(.d*)?|.d+)([eE][+-]?d+)?".
+bool readReal(ByteCursor& in) {
+  in.skip("-");
+  std::size_t digits = 0;
+  while (isDigit(in.peek())) in.skip(1), ++digits;
+  if (in.skip(".")) {
+    while (isDigit(in.peek())) in.skip(1), ++digits;
+  }
+  if (digits == 0) return false;
+  if (in.skip("e") || in.skip("E")) {
+    if (!in.skip("+")) in.skip("-");
+    if (!isDigit(in.peek())) return false;
+    while (isDigit(in.peek())) in.skip(1);
+  }
+  return true;
+}
+
+// "YYYY-MM-DDThh:mm:ssZ", a real day and time, in the years whose seconds
+// from 2001 fit the 32 bits libplist hands out.
+bool readDate(ByteCursor& in) {
+  std::uint64_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  if (!readDigits(in, 4, 4, year) || !in.skip("-") || !readDigits(in, 2, 2, month) ||
+      !in.skip("-") || !readDigits(in, 2, 2, day) || !in.skip("T") || !readDigits(in, 2, 2, hour) ||
+      !in.skip(":") || !readDigits(in, 2, 2, minute) || !in.skip(":") ||
+      !readDigits(in, 2, 2, second) || !in.skip("Z")) {
+    return false;
+  }
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  const std::uint64_t daysIn[] = {31, leap ? 29u : 28u, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return year >= 1934 && year <= 2067 && month >= 1 && month <= 12 && day >= 1 &&
+         day <= daysIn[month - 1] && hour < 24 && minute < 60 && second < 60;
+}
+
+// Base64 with white space anywhere and "=" padding only at its end.
+bool readData(ByteCursor& in) {
+  std::size_t symbols = 0;
+  std::size_t padding = 0;
+  for (int c = in.peek(); c != '<'; c = in.peek()) {
+    if (c < 0) return false;
+    if (c == '=') {
+      ++padding;
+    } else if (g_ascii_isalnum(static_cast<gchar>(c)) || c == '+' || c == '/') {
+      if (padding > 0) return false;
+    } else if (!isSpace(c)) {
+      return false;
+    }
+    if (!isSpace(c)) ++symbols;
+    in.skip(1);
+  }
+  return padding <= 2 && symbols % 4 == 0;
+}
+
+enum class Tag : std::uint8_t {
+  plist,
+  dict,
+  array,
+  key,
+  string,
+  integer,
+  real,
+  date,
+  data,
+  yes,
+  no
+};
+
+struct TagName {
+  std::string_view name;
+  Tag tag;
+};
+constexpr TagName kTags[] = {
+    {"dict", Tag::dict},       {"array", Tag::array}, {"key", Tag::key},    {"string", Tag::string},
+    {"integer", Tag::integer}, {"real", Tag::real},   {"date", Tag::date},  {"data", Tag::data},
+    {"true", Tag::yes},        {"false", Tag::no},    {"plist", Tag::plist}};
+
+// The name of a start or end tag, when it is one of the property-list tags
+// and ends there.
+bool readTagName(ByteCursor& in, Tag& tag) {
+  for (const TagName& entry : kTags) {
+    const int after = in.peek(entry.name.size());
+    if (in.lookingAt(entry.name) && (after == '>' || after == '/' || isSpace(after))) {
+      tag = entry.tag;
+      return in.skip(entry.name);
+    }
+  }
+  return false;
+}
+
+// The rest of an end tag for `tag`, just after its "</".
+bool readEndTag(ByteCursor& in, Tag tag) {
+  Tag found{};
+  if (!in.skip("</") || !readTagName(in, found) || found != tag) return false;
+  skipSpace(in);
+  return in.skip(">");
+}
+
+// "<plist>" or "<plist version="...">" with a version of digits and dots.
+bool readPlistStartTag(ByteCursor& in) {
+  if (!in.skip("<plist")) return false;
+  if (skipSpace(in) && in.skip("version=")) {
+    const int quote = in.peek();
+    if (quote != '"' && quote != '\'') return false;
+    in.skip(1);
+    std::size_t length = 0;
+    while (isDigit(in.peek()) || in.peek() == '.') in.skip(1), ++length;
+    if (length == 0 || length > 16 || !in.skip(std::string_view(quote == '"' ? "\"" : "'"))) {
+      return false;
+    }
+    skipSpace(in);
+  }
+  return in.skip(">");
+}
+
+class XmlCheck {
+ public:
+  explicit XmlCheck(std::span<const std::uint8_t> bytes) : in_(bytes) {}
+
+  bool run() {
+    if (in_.lookingAt("<?xml") && !readDeclaration(in_)) return false;
+    if (!skipBetweenElements(in_)) return false;
+    if (in_.lookingAt("<!DOCTYPE") && (!readDocumentType(in_) || !skipBetweenElements(in_))) {
+      return false;
+    }
+    if (!readPlistStartTag(in_)) return false;
+    open_.push_back({Tag::plist});
+    while (!open_.empty()) {
+      if (!skipBetweenElements(in_)) return false;
+      if (in_.lookingAt("</")) {
+        if (!close()) return false;
+      } else if (!in_.lookingAt("<") || !element()) {
+        return false;
+      }
+    }
+    return skipBetweenElements(in_) && in_.atEnd();
+  }
+
+ private:
+  struct Open {
+    Tag tag;
+    bool awaitsValue = false;  // a dictionary between a key and its value
+    bool full = false;         // <plist> that holds its one object
+  };
+
+  bool close() {
+    const Open& top = open_.back();
+    if (top.awaitsValue || (top.tag == Tag::plist && !top.full)) return false;
+    if (!readEndTag(in_, top.tag)) return false;
+    open_.pop_back();
+    return true;
+  }
+
+  // One element at "<": placed where its parent allows it, then read whole
+  // (a leaf) or opened (a container).
+  bool element() {
+    in_.skip(1);
+    Tag tag{};
+    if (!readTagName(in_, tag) || tag == Tag::plist) return false;
+    skipSpace(in_);
+    const bool empty = in_.skip("/");
+    if (!in_.skip(">")) return false;
+    if (++elements_ > kMaxXmlElements) return false;
+
+    Open& parent = open_.back();
+    if (parent.tag == Tag::plist) {
+      if (parent.full || tag == Tag::key) return false;
+      parent.full = true;
+    } else if (parent.tag == Tag::dict) {
+      if ((tag == Tag::key) == parent.awaitsValue) return false;
+      parent.awaitsValue = !parent.awaitsValue;
+    } else if (tag == Tag::key) {
+      return false;
+    }
+
+    if (tag == Tag::dict || tag == Tag::array) {
+      if (empty) return true;
+      if (open_.size() > kPropertyListMaxDepth) return false;  // <plist> is not counted
+      open_.push_back({tag});
+      return true;
+    }
+    if (tag == Tag::yes || tag == Tag::no || empty) {
+      // Foundation refuses an empty <integer/>, <real/>, <date/> or <data/>;
+      // <true> and <false> are written empty.
+      return (tag == Tag::yes || tag == Tag::no || tag == Tag::key || tag == Tag::string) && empty;
+    }
+    bool read = false;
+    switch (tag) {
+      case Tag::key:
+      case Tag::string:
+        text_.start(in_.position());
+        read = text_.read(in_);
+        break;
+      case Tag::integer:
+        read = readInteger(in_);
+        break;
+      case Tag::real:
+        read = readReal(in_);
+        break;
+      case Tag::date:
+        read = readDate(in_);
+        break;
+      default:
+        read = readData(in_);
+        break;
+    }
+    return read && readEndTag(in_, tag);
+  }
+
+  ByteCursor in_;
+  std::vector<Open> open_;
+  TextCheck text_;
+  std::size_t elements_ = 0;
+};
+
+}  // namespace
+
+bool xmlPropertyListIsSafe(std::span<const std::uint8_t> bytes) {
+  // Valid UTF-8 throughout; with an explicit length a NUL byte is invalid.
+  const gchar* invalid = nullptr;
+  if (!g_utf8_validate(reinterpret_cast<const gchar*>(bytes.data()),
+                       static_cast<gssize>(bytes.size()), &invalid)) {
+    return false;
+  }
+  return XmlCheck(bytes).run();
+}
+
+}  // namespace uk::platform

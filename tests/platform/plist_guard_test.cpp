@@ -1,0 +1,31 @@
+// The Linux pre-check by itself: it, not libplist behind it, refuses each
+// hostile input, so that a fault in the check cannot hide behind a libplist
+// that happens to refuse the same bytes.
+
+#include "platform/linux/plist_guard.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/platform/hostile_property_lists.h"
+
+namespace uk::platform {
+namespace {
+
+class PlistGuard : public ::testing::TestWithParam<testing::HostileInput> {};
+
+TEST_P(PlistGuard, RefusesTheHostileInput) {
+  EXPECT_FALSE(propertyListIsSafeToParse(GetParam().bytes));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PlistGuard, ::testing::ValuesIn(testing::hostilePropertyLists()),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(PlistGuard, PassesTheGenuineIdentifyingLists) {
+  EXPECT_TRUE(propertyListIsSafeToParse(
+      testing::binaryInfoPlist(testing::BinaryPlistWriter::ascii("test.kellix.Archiver"))));
+  EXPECT_TRUE(propertyListIsSafeToParse(
+      testing::bytesOf(testing::xmlInfoPlist("test.kellix.&#65;rchiver"))));
+}
+
+}  // namespace
+}  // namespace uk::platform
