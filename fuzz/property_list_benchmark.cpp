@@ -12,14 +12,14 @@
 
 namespace {
 
-void parse(benchmark::State& state, uk::testing::Bytes bytes) {
+void parse(benchmark::State& state, uk::test::Bytes bytes) {
   for (auto _ : state) benchmark::DoNotOptimize(uk::platform::propertyListWithData(bytes));
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
 }
 
-uk::testing::Bytes fixture(const std::string& name) {
+uk::test::Bytes fixture(const std::string& name) {
   std::ifstream file(std::string(UK_TEST_DATA_DIR) + "/" + name, std::ios::binary);
-  return uk::testing::Bytes(std::istreambuf_iterator<char>(file), {});
+  return uk::test::Bytes(std::istreambuf_iterator<char>(file), {});
 }
 
 }  // namespace
@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
   for (const char* name : {"Info.xml.plist", "Info.binary.plist"}) {
     benchmark::RegisterBenchmark((std::string("genuine/") + name).c_str(), parse, fixture(name));
   }
-  for (uk::testing::HostileInput& input : uk::testing::hostilePropertyLists()) {
+  for (uk::test::HostileInput& input : uk::test::hostilePropertyLists()) {
     benchmark::RegisterBenchmark(("hostile/" + input.name).c_str(), parse, std::move(input.bytes));
   }
   benchmark::Initialize(&argc, argv);

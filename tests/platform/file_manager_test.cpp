@@ -32,7 +32,7 @@
 namespace uk::platform {
 namespace {
 
-using testing::TemporaryFolder;
+using test::TemporaryFolder;
 using Clock = std::chrono::system_clock;
 
 FileManager& files() { return FileManager::defaultManager(); }
@@ -53,7 +53,7 @@ std::optional<std::uint64_t> number(const FileAttributes& attributes, std::strin
 void expectDate(const std::optional<Clock::time_point>& date, Clock::time_point expected) {
   ASSERT_TRUE(date.has_value());
   const auto off = *date > expected ? *date - expected : expected - *date;
-  EXPECT_LE(off, testing::kModificationDatePrecision)
+  EXPECT_LE(off, test::kModificationDatePrecision)
       << "off by " << std::chrono::nanoseconds(off).count() << " ns";
 }
 
@@ -73,7 +73,7 @@ void expectMatchesLstat(const std::string& path, const FileAttributes& attribute
                                           "NSFileSystemFileNumber"};
   std::set<std::string> keys;
   for (const auto& [key, ignored] : attributes) {
-    if (testing::kAttributesAreExactlyTheSeamsKeys || seamKeys.contains(key)) keys.insert(key);
+    if (test::kAttributesAreExactlyTheSeamsKeys || seamKeys.contains(key)) keys.insert(key);
   }
   EXPECT_EQ(keys, seamKeys);
   EXPECT_EQ(number(attributes, kNSFileSystemNumber), std::uint64_t{status.st_dev});
@@ -85,7 +85,7 @@ void expectMatchesLstat(const std::string& path, const FileAttributes& attribute
   EXPECT_EQ(number(attributes, kNSFileGroupOwnerAccountID), std::uint64_t{status.st_gid});
   expectDate(value<Clock::time_point>(attributes, kNSFileModificationDate),
              Clock::time_point(
-                 std::chrono::duration_cast<Clock::duration>(testing::modificationTime(status))));
+                 std::chrono::duration_cast<Clock::duration>(test::modificationTime(status))));
 }
 
 bool makeFile(const std::string& path, std::string_view contents = "") {
@@ -266,7 +266,7 @@ TEST(FileManager, GivesNothingBehindAFolderWeMayNotSearch) {
   ASSERT_EQ(mkdir(open.c_str(), 0755), 0);
   ASSERT_TRUE(makeFile(closed + "/item"));
   ASSERT_TRUE(makeFile(open + "/item"));
-  int result = testing::runForked([&] {
+  int result = test::runForked([&] {
     if (getuid() == 0 && setuid(65534) != 0) return 10;
     if (!files().attributesOfItemAtPath(open + "/item")) return 11;
     if (files().attributesOfItemAtPath(closed + "/item")) return 12;
@@ -288,7 +288,7 @@ TEST(FileManager, NamesWithAnyCharactersWork) {
       {"leading dash", "-rf"},
       {"not Latin", "\xe6\x97\xa5\xe6\x9c\xac"},
   };
-  if (testing::kFileNamesAreBytes) {
+  if (test::kFileNamesAreBytes) {
     cases.push_back({"decomposed", "cafe\xcc\x81"});
     cases.push_back({"not valid UTF-8", "\xff\xfe"});
   }
@@ -366,7 +366,7 @@ TEST(FileManagerHome, FollowsHomeThenTheUserDatabase) {
   // Where HOME does not lead, every case gives the user database's folder.
   const std::string database = std::string("dir:") + user->pw_dir;
   const auto fromHome = [&](const std::string& expected) {
-    return testing::kHomeFollowsTheHomeVariable ? expected : database;
+    return test::kHomeFollowsTheHomeVariable ? expected : database;
   };
   const Case cases[] = {
       {"HOME is taken as it is", folder.path(), fromHome("dir:" + folder.path())},

@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <functional>
 
-namespace uk::testing {
+namespace uk::test {
 
 // Gives the body's exit status, or 1000 plus the signal that ended it.
 inline int runForked(const std::function<int()>& body) {
@@ -27,4 +27,4 @@ inline int runForked(const std::function<int()>& body) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
 }
 
-}  // namespace uk::testing
+}  // namespace uk::test

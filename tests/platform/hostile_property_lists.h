@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace uk::testing {
+namespace uk::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -282,4 +282,4 @@ inline std::vector<HostileInput> hostilePropertyLists() {
   return inputs;
 }
 
-}  // namespace uk::testing
+}  // namespace uk::test

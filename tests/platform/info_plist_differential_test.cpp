@@ -265,7 +265,7 @@ class Generator {
   }
 
   // A random byte changed, inserted or removed.
-  void mutateBytes(testing::Bytes& bytes) {
+  void mutateBytes(test::Bytes& bytes) {
     for (std::size_t edits = 1 + below(3); edits > 0 && !bytes.empty(); --edits) {
       const std::size_t at = below(bytes.size());
       switch (below(3)) {
@@ -394,7 +394,7 @@ std::string canonical(const PropertyList& list, bool xml) {
 
 // Our three values and the canonical tree, when the reader accepts the list
 // as genuine.
-std::optional<std::vector<std::string>> genuineValues(const testing::Bytes& bytes) {
+std::optional<std::vector<std::string>> genuineValues(const test::Bytes& bytes) {
   const std::optional<PropertyList> list = propertyListWithData(bytes);
   if (!list) return std::nullopt;
   const auto* dictionary = std::get_if<PlistDictionary>(&list->value);
@@ -413,17 +413,17 @@ std::optional<std::vector<std::string>> genuineValues(const testing::Bytes& byte
   return values;
 }
 
-testing::Bytes fixture(const std::string& name) {
+test::Bytes fixture(const std::string& name) {
   std::ifstream file(std::string(UK_TEST_DATA_DIR) + "/" + name, std::ios::binary);
   EXPECT_TRUE(file) << name;
-  return testing::Bytes(std::istreambuf_iterator<char>(file), {});
+  return test::Bytes(std::istreambuf_iterator<char>(file), {});
 }
 
 TEST(PlistlibDifferential, EveryListWeReadAsGenuineReadsTheSameInPlistlib) {
   const std::uint64_t inputs = fromEnvironment("UK_PLIST_DIFFERENTIAL_INPUTS", 60000);
   const std::uint64_t seed = fromEnvironment("UK_PLIST_DIFFERENTIAL_SEED", 20261210);
   Generator generator(seed);
-  const testing::Bytes binarySeeds[] = {fixture("Info.binary.plist"),
+  const test::Bytes binarySeeds[] = {fixture("Info.binary.plist"),
                                         fixture("Info.plistlib.binary.plist")};
 
   // Every input we accept as genuine goes to the reference, with our values.
@@ -434,7 +434,7 @@ TEST(PlistlibDifferential, EveryListWeReadAsGenuineReadsTheSameInPlistlib) {
   std::vector<std::string> sent;
   std::uint64_t xmlInputs = 0, binaryInputs = 0, mutatedAccepted = 0;
   for (std::uint64_t i = 0; i < inputs; ++i) {
-    testing::Bytes bytes;
+    test::Bytes bytes;
     bool mutated = true;
     if (i % 20 == 19) {
       bytes = binarySeeds[generator.below(2)];
@@ -444,7 +444,7 @@ TEST(PlistlibDifferential, EveryListWeReadAsGenuineReadsTheSameInPlistlib) {
       std::string xml = generator.infoPlist();
       mutated = generator.chance(0.75);
       if (mutated) generator.mutate(xml);
-      bytes = testing::bytesOf(xml);
+      bytes = test::bytesOf(xml);
       ++xmlInputs;
     }
     std::optional<std::vector<std::string>> values = genuineValues(bytes);

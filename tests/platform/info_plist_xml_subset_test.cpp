@@ -15,9 +15,9 @@
 namespace uk::platform {
 namespace {
 
-using testing::bytesOf;
-using testing::xmlInfoPlist;
-using testing::xmlPlist;
+using test::bytesOf;
+using test::xmlInfoPlist;
+using test::xmlPlist;
 
 constexpr const char* kHeader =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -206,7 +206,7 @@ class WrittenByTools : public ::testing::TestWithParam<const char*> {};
 TEST_P(WrittenByTools, ReadWithTheGenuineValues) {
   std::ifstream file(std::string(UK_TEST_DATA_DIR) + "/" + GetParam(), std::ios::binary);
   ASSERT_TRUE(file);
-  const testing::Bytes bytes(std::istreambuf_iterator<char>(file), {});
+  const test::Bytes bytes(std::istreambuf_iterator<char>(file), {});
   const std::optional<PropertyList> list = propertyListWithData(bytes);
   ASSERT_TRUE(list);
   EXPECT_EQ(stringAt(*list, "CFBundleIdentifier"), "test.kellix.Archiver");

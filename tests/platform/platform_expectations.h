@@ -8,7 +8,7 @@
 
 #include <chrono>
 
-namespace uk::testing {
+namespace uk::test {
 
 #if defined(__APPLE__)
 inline constexpr bool kMac = true;
@@ -45,4 +45,4 @@ inline std::chrono::nanoseconds modificationTime(const struct stat& status) {
   return std::chrono::seconds(time.tv_sec) + std::chrono::nanoseconds(time.tv_nsec);
 }
 
-}  // namespace uk::testing
+}  // namespace uk::test

@@ -11,20 +11,20 @@
 namespace uk::platform {
 namespace {
 
-class PlistGuard : public ::testing::TestWithParam<testing::HostileInput> {};
+class PlistGuard : public ::testing::TestWithParam<test::HostileInput> {};
 
 TEST_P(PlistGuard, RefusesTheHostileInput) {
   EXPECT_FALSE(propertyListIsSafeToParse(GetParam().bytes));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, PlistGuard, ::testing::ValuesIn(testing::hostilePropertyLists()),
+INSTANTIATE_TEST_SUITE_P(Table, PlistGuard, ::testing::ValuesIn(test::hostilePropertyLists()),
                          [](const auto& info) { return info.param.name; });
 
 TEST(PlistGuard, PassesTheGenuineIdentifyingLists) {
   EXPECT_TRUE(propertyListIsSafeToParse(
-      testing::binaryInfoPlist(testing::BinaryPlistWriter::ascii("test.kellix.Archiver"))));
+      test::binaryInfoPlist(test::BinaryPlistWriter::ascii("test.kellix.Archiver"))));
   EXPECT_TRUE(propertyListIsSafeToParse(
-      testing::bytesOf(testing::xmlInfoPlist("test.kellix.&#65;rchiver"))));
+      test::bytesOf(test::xmlInfoPlist("test.kellix.&#65;rchiver"))));
 }
 
 }  // namespace

@@ -15,10 +15,10 @@
 namespace uk::platform {
 namespace {
 
-using testing::BinaryPlistWriter;
-using testing::Bytes;
-using testing::bytesOf;
-using testing::xmlPlist;
+using test::BinaryPlistWriter;
+using test::Bytes;
+using test::bytesOf;
+using test::xmlPlist;
 
 // An XML array holding `count` booleans: count + 1 values.
 Bytes xmlArrayOf(std::size_t count) {

@@ -15,10 +15,10 @@
 namespace uk::platform {
 namespace {
 
-using testing::BinaryPlistWriter;
-using testing::Bytes;
-using testing::bytesOf;
-using testing::xmlPlist;
+using test::BinaryPlistWriter;
+using test::Bytes;
+using test::bytesOf;
+using test::xmlPlist;
 
 Bytes readFixture(const std::string& name) {
   std::ifstream file(std::string(UK_TEST_DATA_DIR) + "/" + name, std::ios::binary);
@@ -152,8 +152,8 @@ TEST_P(Shapes, ParseOrNot) {
 }
 
 std::vector<ShapeCase> shapeCases() {
-  using testing::nestedBinaryArrays;
-  using testing::nestedXmlArrays;
+  using test::nestedBinaryArrays;
+  using test::nestedXmlArrays;
   std::vector<ShapeCase> cases = {
       {"empty", {}, false},
       {"xml_unclosed_dictionary", bytesOf(xmlPlist("<dict><key>a</key><string>b</string>")), false},
@@ -182,18 +182,18 @@ std::vector<ShapeCase> shapeCases() {
   // The identifying keys written honestly by the same helpers as the
   // hostile ones below.
   cases.push_back({"binary_clean_identifier",
-                   testing::binaryInfoPlist(BinaryPlistWriter::ascii("test.kellix.Archiver")),
+                   test::binaryInfoPlist(BinaryPlistWriter::ascii("test.kellix.Archiver")),
                    true});
   cases.push_back({"binary_clean_utf16_identifier",
-                   testing::binaryInfoPlist(BinaryPlistWriter::utf16(u"test.kellix.Archiver")),
+                   test::binaryInfoPlist(BinaryPlistWriter::utf16(u"test.kellix.Archiver")),
                    true});
   cases.push_back({"binary_paired_surrogates",
-                   testing::binaryInfoPlist(BinaryPlistWriter::utf16(u"Kellix \xD83D\xDCE6")),
+                   test::binaryInfoPlist(BinaryPlistWriter::utf16(u"Kellix \xD83D\xDCE6")),
                    true});
   cases.push_back(
-      {"xml_clean_identifier", bytesOf(testing::xmlInfoPlist("test.kellix.Archiver")), true});
+      {"xml_clean_identifier", bytesOf(test::xmlInfoPlist("test.kellix.Archiver")), true});
   cases.push_back({"xml_character_references",
-                   bytesOf(testing::xmlInfoPlist("test.kellix.&#65;rchiver&#x1F4E6;")), true});
+                   bytesOf(test::xmlInfoPlist("test.kellix.&#65;rchiver&#x1F4E6;")), true});
   return cases;
 }
 
@@ -233,12 +233,12 @@ TEST(PropertyListShapes, RepeatedBinaryKeyKeepsItsLastValue) {
 // ---------------------------------------------------------------------------
 // Hostile lists
 
-class HostileInfoPlist : public ::testing::TestWithParam<testing::HostileInput> {};
+class HostileInfoPlist : public ::testing::TestWithParam<test::HostileInput> {};
 
 TEST_P(HostileInfoPlist, IsRefused) { EXPECT_FALSE(propertyListWithData(GetParam().bytes)); }
 
 INSTANTIATE_TEST_SUITE_P(Table, HostileInfoPlist,
-                         ::testing::ValuesIn(testing::hostilePropertyLists()),
+                         ::testing::ValuesIn(test::hostilePropertyLists()),
                          [](const auto& info) { return info.param.name; });
 
 }  // namespace

@@ -21,7 +21,7 @@
 namespace uk::platform {
 namespace {
 
-using testing::TemporaryFolder;
+using test::TemporaryFolder;
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
@@ -120,7 +120,7 @@ TEST(ReadFile, GivesNothingForAnythingButAReadableRegularFileWithinTheBound) {
     // Each read runs in a forked copy under an alarm, so a read that blocks
     // (on the FIFOs) fails here instead of hanging the run.
     const std::string& item = path;
-    int result = testing::runForked([&] {
+    int result = test::runForked([&] {
       alarm(30);
       return read(item).has_value() ? 1 : 0;
     });
@@ -144,7 +144,7 @@ TEST(ReadFile, GivesNothingForAFileWeMayNotRead) {
   ASSERT_EQ(chmod(open.c_str(), 0644), 0);
   struct stat owner {};
   ASSERT_EQ(stat(closed.c_str(), &owner), 0);
-  int result = testing::runForked([&] {
+  int result = test::runForked([&] {
     if (getuid() == owner.st_uid) {
       if (getuid() != 0) return 0;  // nobody else to become: nothing to show
       if (setuid(65534) != 0) return 10;

@@ -25,7 +25,7 @@
 namespace uk::platform {
 namespace {
 
-using testing::TemporaryFolder;
+using test::TemporaryFolder;
 
 const std::string kChild = UK_TEST_CHILD;
 
@@ -274,7 +274,7 @@ TEST(Task, ChildHoldsOnlyTheStandardDescriptors) {
 TEST(Task, ChildStartsWithDefaultSignalsWhateverOursAre) {
   TemporaryFolder folder;
   const std::string output = folder / "signals";
-  int result = testing::runForked([&] {
+  int result = test::runForked([&] {
     for (int ignored : {SIGCHLD, SIGPIPE, SIGHUP, SIGINT, SIGUSR1}) signal(ignored, SIG_IGN);
     sigset_t blocked;
     sigemptyset(&blocked);
@@ -316,7 +316,7 @@ std::optional<int> waitForSlowChild(const std::string& marker) {
 TEST(Task, WaitsForTheChildEvenWhenWeIgnoreSigchld) {
   TemporaryFolder folder;
   const std::string marker = folder / "finished";
-  int result = testing::runForked([&] {
+  int result = test::runForked([&] {
     signal(SIGCHLD, SIG_IGN);
     // The wait lasts until the child's end...
     std::optional<int> status = waitForSlowChild(marker);
@@ -331,7 +331,7 @@ TEST(Task, WaitsForTheChildEvenWhenWeIgnoreSigchld) {
 TEST(Task, WaitOutlastsSignalsThatInterruptIt) {
   TemporaryFolder folder;
   const std::string marker = folder / "finished";
-  int result = testing::runForked([&] {
+  int result = test::runForked([&] {
     // A handler without SA_RESTART, called every 10 ms while we wait.
     struct sigaction action {};
     action.sa_handler = [](int) {};

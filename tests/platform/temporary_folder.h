@@ -9,7 +9,7 @@
 #include <string>
 #include <system_error>
 
-namespace uk::testing {
+namespace uk::test {
 
 class TemporaryFolder {
  public:
@@ -32,4 +32,4 @@ class TemporaryFolder {
   std::string path_;
 };
 
-}  // namespace uk::testing
+}  // namespace uk::test

@@ -15,9 +15,9 @@
 namespace uk::platform {
 namespace {
 
-using testing::Bytes;
-using testing::bytesOf;
-using testing::xmlPlist;
+using test::Bytes;
+using test::bytesOf;
+using test::xmlPlist;
 
 TEST(PropertyListConversionBound, RefusesWhatThePreCheckLetsThrough) {
   std::string booleans = "<array>";

@@ -214,7 +214,7 @@ TEST(RunningApplication, UnreadableProcessListGivesNoList) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root for a private mount namespace";
   ASSERT_TRUE(RunningApplication::runningApplicationsWithBundleIdentifier(kIdentifier))
       << "the real /proc gives a list";
-  const int status = uk::testing::runForked([] {
+  const int status = uk::test::runForked([] {
     if (unshare(CLONE_NEWNS) != 0) return 10;
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 11;
     if (mount("uk-empty-proc", "/proc", "tmpfs", 0, "mode=0755") != 0) return 12;
