@@ -92,7 +92,9 @@ class Alert {
 
   // Adds a button after the others and gives it for further setting; the
   // reference stays valid for the alert's life.
-  AlertButton& addButtonWithTitle(std::string title) { return buttons_.emplace_back(std::move(title)); }
+  AlertButton& addButtonWithTitle(std::string title) {
+    return buttons_.emplace_back(std::move(title));
+  }
 
   // Shows the alert and waits for the user. Gives kAlertFirstButtonReturn for
   // the first button, one more for each later one.
@@ -141,7 +143,8 @@ class RunningApplication {
   static std::optional<std::vector<RunningApplication>> runningApplicationsWithBundleIdentifier(
       std::string_view bundleIdentifier);
 
-  explicit RunningApplication(std::optional<FileURL> bundleURL) : bundleURL_(std::move(bundleURL)) {}
+  explicit RunningApplication(std::optional<FileURL> bundleURL)
+      : bundleURL_(std::move(bundleURL)) {}
 
   // The location of the application's bundle, or nothing when it has none.
   const std::optional<FileURL>& bundleURL() const { return bundleURL_; }

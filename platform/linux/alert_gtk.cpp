@@ -18,8 +18,7 @@ namespace {
 // GTK labels take UTF-8 only; a path in the texts may hold any bytes, shown
 // here with replacement characters.
 GCharHandle validUtf8(const std::string& text) {
-  return GCharHandle(
-      g_utf8_make_valid(text.c_str(), static_cast<gssize>(text.size())));
+  return GCharHandle(g_utf8_make_valid(text.c_str(), static_cast<gssize>(text.size())));
 }
 
 GtkMessageType messageType(AlertStyle style) {

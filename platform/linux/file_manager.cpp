@@ -70,7 +70,8 @@ FileURL FileManager::homeDirectoryForCurrentUser() {
   const char* home = g_get_home_dir();
   if (home == nullptr || home[0] != '/') {
     const passwd* user = getpwuid(getuid());
-    home = user != nullptr && user->pw_dir != nullptr && user->pw_dir[0] == '/' ? user->pw_dir : "/";
+    home =
+        user != nullptr && user->pw_dir != nullptr && user->pw_dir[0] == '/' ? user->pw_dir : "/";
   }
   return FileURL::fileURLWithPath(home, true);
 }

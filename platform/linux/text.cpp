@@ -11,7 +11,8 @@ namespace uk::platform {
 namespace {
 
 GCharHandle decomposed(std::string_view text) {
-  return GCharHandle(g_utf8_normalize(text.data(), static_cast<gssize>(text.size()), G_NORMALIZE_NFD));
+  return GCharHandle(
+      g_utf8_normalize(text.data(), static_cast<gssize>(text.size()), G_NORMALIZE_NFD));
 }
 
 }  // namespace

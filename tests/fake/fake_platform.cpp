@@ -20,10 +20,17 @@ std::string escapeXml(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -81,7 +88,8 @@ std::string World::addBundle(const std::string& folder, const std::string& plist
   addDirectory(bundle);
   addDirectory(bundle + "/Contents");
   addDirectory(bundle + "/Contents/MacOS");
-  addFile(bundle + "/Contents/MacOS/Kellix", std::string("\x7f" "ELF"));
+  addFile(bundle + "/Contents/MacOS/Kellix", std::string("\x7f"
+                                                         "ELF"));
   addFile(bundle + "/Contents/Info.plist", plist);
   return bundle;
 }
@@ -205,7 +213,8 @@ std::optional<std::vector<std::uint8_t>> dataWithContentsOfURL(const FileURL& ur
   w.events.push_back("read " + path);
   auto found = w.items.find(path);
   if (found == w.items.end() || found->second.unreadable ||
-      found->second.type != kNSFileTypeRegular || found->second.contents.size() > kMaximumFileSize) {
+      found->second.type != kNSFileTypeRegular ||
+      found->second.contents.size() > kMaximumFileSize) {
     return std::nullopt;
   }
   return found->second.contents;

@@ -160,8 +160,8 @@ const FailureCase kFailures[] = {
        replaceWith(w, kBundle + "/Contents/MacOS", platform::kNSFileTypeRegular);
      },
      4, false},
-    {"executable missing", [](fake::World& w) { w.remove(kBundle + "/Contents/MacOS/Kellix"); },
-     5, false},
+    {"executable missing", [](fake::World& w) { w.remove(kBundle + "/Contents/MacOS/Kellix"); }, 5,
+     false},
     {"executable is a folder",
      [](fake::World& w) {
        replaceWith(w, kBundle + "/Contents/MacOS/Kellix", platform::kNSFileTypeDirectory);
@@ -260,8 +260,8 @@ const PlistCase kPlists[] = {
      false},
     {"identifier with a leading space", withValues(" test.kellix.Archiver", "Kellix", "APPL"),
      false},
-    {"identifier with a combining mark", withValues("test.kellix.Archiver\xCC\x81", "Kellix", "APPL"),
-     false},
+    {"identifier with a combining mark",
+     withValues("test.kellix.Archiver\xCC\x81", "Kellix", "APPL"), false},
     {"identifier of another app", withValues("test.kellix.Helper", "Kellix", "APPL"), false},
     {"identifier is a number",
      withRawEntries(kExecutableAndType + "<key>CFBundleIdentifier</key><integer>1</integer>"),
@@ -281,8 +281,8 @@ const PlistCase kPlists[] = {
      false},
     {"package type of a framework", withValues("test.kellix.Archiver", "Kellix", "FMWK"), false},
     {"package type missing",
-     fake::infoPlist({{"CFBundleIdentifier", "test.kellix.Archiver"},
-                      {"CFBundleExecutable", "Kellix"}}),
+     fake::infoPlist(
+         {{"CFBundleIdentifier", "test.kellix.Archiver"}, {"CFBundleExecutable", "Kellix"}}),
      false},
     {"empty file", "", false},
     {"not a property list", "CFBundleIdentifier = test.kellix.Archiver", false},
@@ -307,8 +307,7 @@ TEST_P(BundleVerificationPlist, DecidesOnTheThreeValuesAlone) {
   EXPECT_EQ(world().eventsOf("read").size(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, BundleVerificationPlist, ::testing::ValuesIn(kPlists),
-                         caseName);
+INSTANTIATE_TEST_SUITE_P(Values, BundleVerificationPlist, ::testing::ValuesIn(kPlists), caseName);
 
 TEST_F(BundleVerification, SignatureToolDecidesLast) {
   struct Case {
@@ -382,7 +381,8 @@ TEST(InstallationEquality, ComparesUrlDeviceAndInode) {
       {"same fields", {url, 1, 2}, true},
       {"other inode", {url, 1, 3}, false},
       {"other device", {url, 9, 2}, false},
-      {"other path", {FileURL::fileURLWithPath("/Users/ada/Applications/Kellix.app", true), 1, 2},
+      {"other path",
+       {FileURL::fileURLWithPath("/Users/ada/Applications/Kellix.app", true), 1, 2},
        false},
       {"same path without the directory mark",
        {FileURL::fileURLWithPath("/Applications/Kellix.app", false), 1, 2},

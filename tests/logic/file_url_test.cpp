@@ -31,8 +31,8 @@ TEST(FileURL, AppendingKeepsComponentsVerbatim) {
       {"with space", "/Users/ada/with space"},
       {"line\nbreak", "/Users/ada/line\nbreak"},
       {"-leading-dash", "/Users/ada/-leading-dash"},
-      {"Caf\xC3\xA9", "/Users/ada/Caf\xC3\xA9"},     // precomposed
-      {"Cafe\xCC\x81", "/Users/ada/Cafe\xCC\x81"},   // decomposed, kept as given
+      {"Caf\xC3\xA9", "/Users/ada/Caf\xC3\xA9"},    // precomposed
+      {"Cafe\xCC\x81", "/Users/ada/Cafe\xCC\x81"},  // decomposed, kept as given
       {"100%", "/Users/ada/100%"},
   };
   for (const Case& c : cases) {
@@ -69,7 +69,8 @@ TEST(FileURL, StandardizingResolvesDotsLexically) {
       {"/Applications/..Kellix.app", true, "/Applications/..Kellix.app"},
   };
   for (const Case& c : cases) {
-    const FileURL standardized = FileURL::fileURLWithPath(c.path, c.directory).standardizedFileURL();
+    const FileURL standardized =
+        FileURL::fileURLWithPath(c.path, c.directory).standardizedFileURL();
     EXPECT_EQ(standardized.path(), c.standardized) << c.path;
     EXPECT_EQ(standardized.hasDirectoryPath(), c.directory) << c.path;
   }

@@ -40,7 +40,8 @@ class MoveToTrash : public FakeWorldTest {
     for (const fake::ToolRun& run : world().toolRuns) {
       if (run.path != kLsregister) continue;
       std::string line;
-      for (const std::string& argument : run.arguments) line += (line.empty() ? "" : " ") + argument;
+      for (const std::string& argument : run.arguments)
+        line += (line.empty() ? "" : " ") + argument;
       runs.push_back(line);
     }
     return runs;
@@ -74,7 +75,8 @@ TEST_F(MoveToTrash, TrashesAnUnchangedCopyAfterUnregisteringIt) {
   EXPECT_EQ(events[0], "probe /Applications");
   EXPECT_EQ(Strings(events.end() - 4, events.end()),
             (Strings{"run /usr/bin/codesign --verify --strict /Applications/Kellix.app",
-                     "running test.kellix.Archiver", "run " + kLsregister + " -u /Applications/Kellix.app",
+                     "running test.kellix.Archiver",
+                     "run " + kLsregister + " -u /Applications/Kellix.app",
                      "trash /Applications/Kellix.app"}));
 }
 
@@ -107,7 +109,8 @@ TEST_F(MoveToTrash, RefusesACopyThatChangedSinceTheConfirmation) {
          w.remove("/Applications/Kellix.app");
          w.addBundle("/Applications", fake::genuineInfoPlist());
        }},
-      {"moved to another volume", [](fake::World& w) { w.items["/Applications/Kellix.app"].device = 2; }},
+      {"moved to another volume",
+       [](fake::World& w) { w.items["/Applications/Kellix.app"].device = 2; }},
       {"signature no longer accepted",
        [](fake::World& w) { w.tools[kCodesign] = [](const fake::ToolRun&) { return 1; }; }},
       {"identifier changed",
@@ -120,7 +123,8 @@ TEST_F(MoveToTrash, RefusesACopyThatChangedSinceTheConfirmation) {
        }},
       {"executable became a link",
        [](fake::World& w) {
-         w.items["/Applications/Kellix.app/Contents/MacOS/Kellix"].type = platform::kNSFileTypeSymbolicLink;
+         w.items["/Applications/Kellix.app/Contents/MacOS/Kellix"].type =
+             platform::kNSFileTypeSymbolicLink;
        }},
       {"folder gone", [](fake::World& w) { w.remove("/Applications"); }},
   };
@@ -130,8 +134,9 @@ TEST_F(MoveToTrash, RefusesACopyThatChangedSinceTheConfirmation) {
     launchServicesExits(0);
     c.change(world());
 
-    EXPECT_EQ(moveToTrash(copy), Removal::failed(
-                                     "This installation changed. Reopen the uninstaller to check it again."))
+    EXPECT_EQ(
+        moveToTrash(copy),
+        Removal::failed("This installation changed. Reopen the uninstaller to check it again."))
         << c.name;
     EXPECT_TRUE(launchServicesRuns().empty()) << c.name;
     EXPECT_TRUE(world().eventsOf("running").empty()) << c.name;
@@ -376,8 +381,9 @@ TEST_F(MoveToTrash, FailureMessageIsTheDescriptionThenTheAdvice) {
        "Permission denied. You can move this app to the Trash in Finder and approve any "
        "permission request."},
       {"", " You can move this app to the Trash in Finder and approve any permission request."},
-      {"No trash", "No trash You can move this app to the Trash in Finder and approve any "
-                   "permission request."},
+      {"No trash",
+       "No trash You can move this app to the Trash in Finder and approve any "
+       "permission request."},
   };
   for (const Case& c : cases) {
     SetUp();

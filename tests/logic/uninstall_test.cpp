@@ -90,8 +90,9 @@ TEST_F(Uninstall, DiscoveryListsVerifiedCopiesInFolderOrder) {
        "/Applications/Kellix.app\n" + kHomeApplications + "/Kellix.app"},
       {"a spoilt copy in /Applications beside a genuine one at home",
        [](fake::World& w) {
-         w.addBundle("/Applications", fake::infoPlist({{"CFBundleIdentifier", "test.kellix.Archiver"},
-                                                       {"CFBundleExecutable", "Kellix"}}));
+         w.addBundle("/Applications",
+                     fake::infoPlist({{"CFBundleIdentifier", "test.kellix.Archiver"},
+                                      {"CFBundleExecutable", "Kellix"}}));
          w.addBundle(kHomeApplications, fake::genuineInfoPlist());
        },
        kHomeApplications + "/Kellix.app"},
@@ -167,13 +168,12 @@ const std::string kFinderLine =
     "\nFinder could not refresh its file association. Eject the disk image and reopen Finder.";
 
 void runningFromHome(fake::World& w) {
-  w.running["test.kellix.Archiver"] = {platform::RunningApplication(
-      platform::FileURL::fileURLWithPath(kHomeCopy, true))};
+  w.running["test.kellix.Archiver"] = {
+      platform::RunningApplication(platform::FileURL::fileURLWithPath(kHomeCopy, true))};
 }
 
 const ReportCase kReports[] = {
-    {"trashed",
-     [](fake::World& w) { w.addBundle("/Applications", fake::genuineInfoPlist()); },
+    {"trashed", [](fake::World& w) { w.addBundle("/Applications", fake::genuineInfoPlist()); },
      "Kellix moved to the Trash", "Moved to Trash: /Applications/Kellix.app"},
     {"trashed without refresh",
      [](fake::World& w) {
@@ -241,12 +241,10 @@ TEST_P(UninstallReport, OneParagraphPerCopyUnderOneTitle) {
   EXPECT_EQ(report.buttons[0].keyEquivalent(), std::nullopt);
   EXPECT_EQ(report.buttons[0].hasDestructiveAction(), std::nullopt);
   // Nothing is shown between the confirmation and the report.
-  EXPECT_EQ(world().eventsOf("alert"),
-            (Strings{"Move Kellix to the Trash?", GetParam().title}));
+  EXPECT_EQ(world().eventsOf("alert"), (Strings{"Move Kellix to the Trash?", GetParam().title}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Outcomes, UninstallReport, ::testing::ValuesIn(kReports),
-                         caseName);
+INSTANTIATE_TEST_SUITE_P(Outcomes, UninstallReport, ::testing::ValuesIn(kReports), caseName);
 
 TEST_F(Uninstall, SameBundleThroughBothFoldersIsListedTwiceAndFailsTheSecondTime) {
   // A home folder of "/" makes both search folders the same directory.

@@ -182,14 +182,11 @@ std::vector<ShapeCase> shapeCases() {
   // The identifying keys written honestly by the same helpers as the
   // hostile ones below.
   cases.push_back({"binary_clean_identifier",
-                   test::binaryInfoPlist(BinaryPlistWriter::ascii("test.kellix.Archiver")),
-                   true});
+                   test::binaryInfoPlist(BinaryPlistWriter::ascii("test.kellix.Archiver")), true});
   cases.push_back({"binary_clean_utf16_identifier",
-                   test::binaryInfoPlist(BinaryPlistWriter::utf16(u"test.kellix.Archiver")),
-                   true});
+                   test::binaryInfoPlist(BinaryPlistWriter::utf16(u"test.kellix.Archiver")), true});
   cases.push_back({"binary_paired_surrogates",
-                   test::binaryInfoPlist(BinaryPlistWriter::utf16(u"Kellix \xD83D\xDCE6")),
-                   true});
+                   test::binaryInfoPlist(BinaryPlistWriter::utf16(u"Kellix \xD83D\xDCE6")), true});
   cases.push_back(
       {"xml_clean_identifier", bytesOf(test::xmlInfoPlist("test.kellix.Archiver")), true});
   cases.push_back({"xml_character_references",
@@ -237,8 +234,7 @@ class HostileInfoPlist : public ::testing::TestWithParam<test::HostileInput> {};
 
 TEST_P(HostileInfoPlist, IsRefused) { EXPECT_FALSE(propertyListWithData(GetParam().bytes)); }
 
-INSTANTIATE_TEST_SUITE_P(Table, HostileInfoPlist,
-                         ::testing::ValuesIn(test::hostilePropertyLists()),
+INSTANTIATE_TEST_SUITE_P(Table, HostileInfoPlist, ::testing::ValuesIn(test::hostilePropertyLists()),
                          [](const auto& info) { return info.param.name; });
 
 }  // namespace

@@ -2,10 +2,9 @@
 // alerts through a pipe, with a home folder of its own.
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -57,7 +56,8 @@ Outcome runProgram(const std::string& home, const std::optional<std::string>& in
     setenv("HOME", home.c_str(), 1);
     setenv("XDG_DATA_HOME", (home + "/.local/share").c_str(), 1);
     std::vector<char*> argv{const_cast<char*>(UK_PROGRAM)};
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     execv(UK_PROGRAM, argv.data());
     _exit(127);

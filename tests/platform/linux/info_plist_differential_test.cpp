@@ -424,7 +424,7 @@ TEST(PlistlibDifferential, EveryListWeReadAsGenuineReadsTheSameInPlistlib) {
   const std::uint64_t seed = fromEnvironment("UK_PLIST_DIFFERENTIAL_SEED", 20261210);
   Generator generator(seed);
   const test::Bytes binarySeeds[] = {fixture("Info.binary.plist"),
-                                        fixture("Info.plistlib.binary.plist")};
+                                     fixture("Info.plistlib.binary.plist")};
 
   // Every input we accept as genuine goes to the reference, with our values.
   const std::filesystem::path records =

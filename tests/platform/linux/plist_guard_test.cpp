@@ -23,8 +23,8 @@ INSTANTIATE_TEST_SUITE_P(Table, PlistGuard, ::testing::ValuesIn(test::hostilePro
 TEST(PlistGuard, PassesTheGenuineIdentifyingLists) {
   EXPECT_TRUE(propertyListIsSafeToParse(
       test::binaryInfoPlist(test::BinaryPlistWriter::ascii("test.kellix.Archiver"))));
-  EXPECT_TRUE(propertyListIsSafeToParse(
-      test::bytesOf(test::xmlInfoPlist("test.kellix.&#65;rchiver"))));
+  EXPECT_TRUE(
+      propertyListIsSafeToParse(test::bytesOf(test::xmlInfoPlist("test.kellix.&#65;rchiver"))));
 }
 
 }  // namespace
