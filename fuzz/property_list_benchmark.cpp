@@ -28,8 +28,8 @@ int main(int argc, char** argv) {
   for (const char* name : {"Info.xml.plist", "Info.binary.plist"}) {
     benchmark::RegisterBenchmark((std::string("genuine/") + name).c_str(), parse, fixture(name));
   }
-  for (uk::test::HostileInput& input : uk::test::hostilePropertyLists()) {
-    benchmark::RegisterBenchmark(("hostile/" + input.name).c_str(), parse, std::move(input.bytes));
+  for (const uk::test::HostileInput& input : uk::test::hostilePropertyLists()) {
+    benchmark::RegisterBenchmark(("hostile/" + input.name).c_str(), parse, input.bytes);
   }
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

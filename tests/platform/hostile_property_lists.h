@@ -165,7 +165,7 @@ struct HostileInput {
 // Inputs that the reader must refuse, quickly and without crashing. Each
 // would crash libplist 2.2.0, make it slow, or make it answer a value that
 // the bytes do not hold.
-inline std::vector<HostileInput> hostilePropertyLists() {
+inline std::vector<HostileInput> makeHostilePropertyLists() {
   std::vector<HostileInput> inputs;
   auto add = [&](std::string name, Bytes bytes) {
     inputs.push_back({std::move(name), std::move(bytes)});
@@ -279,6 +279,13 @@ inline std::vector<HostileInput> hostilePropertyLists() {
     for (int i = 0; i < 1000000; ++i) text += "&amp;";
     add("xml_million_references_in_one_string", bytesOf(xmlPlist("<string>" + text + "</string>")));
   }
+  return inputs;
+}
+
+// The table above, built once per process however many test suites take it:
+// its deepest and longest inputs are megabytes each.
+inline const std::vector<HostileInput>& hostilePropertyLists() {
+  static const std::vector<HostileInput> inputs = makeHostilePropertyLists();
   return inputs;
 }
 
