@@ -203,6 +203,20 @@ class FileManager {
   // Moves the item into the Trash, never copying or deleting it. Gives true
   // when it was moved; otherwise false, with `error` (when given) describing
   // why.
+  //
+  // Spellings: give a URL whose folder part holds no link, "." or ".."
+  // (resolvedItemURL's answer). Only then do the kernel and the trash read
+  // the same item: GIO canonicalises "link/.." as text, so it would move the
+  // item at the text's spelling, not the one the kernel reaches through the
+  // link. That Foundation reads such a spelling through the kernel on a Mac
+  // is an assumption nobody here has run; with a resolved spelling nothing
+  // depends on it. The item's own name is never followed.
+  //
+  // On Linux a true answer also means that the user's Trash lists the item
+  // with its former place: when GIO moved it but left its .trashinfo
+  // missing, empty or naming something else, a fresh one is put in its
+  // place (written beside it, then renamed over it). If even that cannot be
+  // written, the item is still in the Trash and the answer stays true.
   bool trashItemAtURL(const FileURL& url, Error* error);
 
  private:
@@ -215,6 +229,13 @@ class FileManager {
 // kMaximumFileSize, or cannot be read in full.
 inline constexpr std::size_t kMaximumFileSize = 8 * 1024 * 1024;
 std::optional<std::vector<std::uint8_t>> dataWithContentsOfURL(const FileURL& url);
+
+// The same item spelt through the folder that the kernel reaches by `url`'s
+// folder part: every link, "." and ".." in the folder resolved by the system
+// (realpath(3)), the item's own last component appended as it is, never
+// followed, with `url`'s directory mark. Nothing when the folder cannot be
+// resolved, or when the last component is empty, "." or "..".
+std::optional<FileURL> resolvedItemURL(const FileURL& url);
 
 // ---------------------------------------------------------------------------
 // Child processes

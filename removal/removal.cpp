@@ -26,6 +26,19 @@ bool isTheBundleFolder(const platform::FileURL& location, const Installation& in
          number(*found, platform::kNSFileSystemFileNumber) == installation.inode;
 }
 
+// Moves the very folder that was verified. The trash is handed the spelling
+// that the kernel resolved for the bundle's folder, so that no other reader
+// of the path (GIO canonicalises "link/.." as text) can land on another item,
+// and only once the item at that spelling proves to be the bundle folder.
+bool trashTheVerifiedFolder(const Installation& installation, platform::Error& error) {
+  const std::optional<platform::FileURL> resolved = platform::resolvedItemURL(installation.url);
+  if (!resolved || !isTheBundleFolder(*resolved, installation)) {
+    error.localizedDescription = std::string(kNotTheVerifiedFolderMessage);
+    return false;
+  }
+  return files().trashItemAtURL(*resolved, &error);
+}
+
 enum class Running { no, yes, unknown };
 
 // Whether a Kellix runs from the installation: one whose bundle location
@@ -66,7 +79,7 @@ Removal moveToTrash(Installation installation) {
   const bool unregistered = run(tool, {"-u", bundlePath});
 
   platform::Error error;
-  if (files().trashItemAtURL(installation.url, &error)) {
+  if (trashTheVerifiedFolder(installation, error)) {
     return unregistered ? Removal::trashed() : Removal::trashedWithoutRefresh();
   }
   // The bundle stayed where it was: give it back to Launch Services, but only

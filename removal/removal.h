@@ -35,13 +35,19 @@ inline constexpr std::string_view kChangedMessage =
 inline constexpr std::string_view kRunningMessage = "Quit Kellix and open the uninstaller again.";
 inline constexpr std::string_view kRunningUnknownMessage =
     "The uninstaller could not check whether Kellix is running, so it left this copy in place.";
+inline constexpr std::string_view kNotTheVerifiedFolderMessage =
+    "The uninstaller could not confirm that the folder it was about to move is the copy it "
+    "checked, so it left it in place.";
 inline constexpr std::string_view kMoveFailedAdvice =
     " You can move this app to the Trash in Finder and approve any permission request.";
 
 // Moves the confirmed installation's bundle to the Trash, after checking that
 // the bundle on disk still verifies as that very copy and that no Kellix runs
 // from it (by path or by volume and file number; when the running applications
-// cannot be listed, nothing is moved), and keeps Launch Services in step.
+// cannot be listed, nothing is moved), and keeps Launch Services in step. The
+// trash gets the bundle spelt through its kernel-resolved folder, and only
+// when the folder there has the installation's volume and file number;
+// otherwise the move fails with kNotTheVerifiedFolderMessage.
 // Never deletes anything; every outcome, failures included, comes back as a
 // Removal.
 Removal moveToTrash(Installation installation);

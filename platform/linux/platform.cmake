@@ -27,6 +27,7 @@ add_library(uk_platform STATIC
   ${CMAKE_CURRENT_LIST_DIR}/running_application.cpp
   ${CMAKE_CURRENT_LIST_DIR}/task.cpp
   ${CMAKE_CURRENT_LIST_DIR}/trash.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/platform/posix/read_file.cpp)
+  ${CMAKE_CURRENT_SOURCE_DIR}/platform/posix/read_file.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/platform/posix/resolved_url.cpp)
 target_link_libraries(uk_platform PUBLIC uk_platform_values uk_platform_pure PkgConfig::GLIB PkgConfig::GTK
   PkgConfig::X11)

@@ -207,6 +207,24 @@ bool FileManager::trashItemAtURL(const FileURL& url, Error* error) {
   return true;
 }
 
+std::optional<FileURL> resolvedItemURL(const FileURL& url) {
+  fake::World& w = world();
+  const std::string path = url.path();
+  w.events.push_back("resolve " + path);
+  const std::string folder = url.deletingLastPathComponent().path();
+  const std::string name = path.substr(path.rfind('/') + 1);
+  std::string resolved = folder;
+  if (auto listed = w.resolvedFolders.find(folder); listed != w.resolvedFolders.end()) {
+    if (listed->second.empty()) return std::nullopt;
+    resolved = listed->second;
+  } else if (auto item = w.items.find(folder);
+             item == w.items.end() || item->second.type != kNSFileTypeDirectory) {
+    return std::nullopt;
+  }
+  return FileURL::fileURLWithPath(resolved, true)
+      .appendingPathComponent(name, url.hasDirectoryPath());
+}
+
 std::optional<std::vector<std::uint8_t>> dataWithContentsOfURL(const FileURL& url) {
   fake::World& w = world();
   const std::string path = url.path();

@@ -58,12 +58,19 @@ class World {
   // When set, the running applications cannot be listed at all.
   bool runningUnknown = false;
 
+  // The folder that the kernel reaches by a folder's path text, for folders
+  // spelt through a link or "..". A folder not listed resolves to itself when
+  // the tree holds it as a directory, and to nothing otherwise; one listed
+  // with an empty text cannot be resolved.
+  std::map<std::string, std::string> resolvedFolders;
+
   // When set, a move to the Trash fails with this description.
   std::optional<std::string> trashError;
 
   // Records.
   std::vector<std::string> events;  // "probe P", "read P", "run P A1 A2", "running ID",
-                                    // "trash P", "alert MESSAGE", "app CALL", "home"
+                                    // "trash P", "alert MESSAGE", "app CALL", "home",
+                                    // "resolve P"
   std::vector<ToolRun> toolRuns;
   std::vector<ShownAlert> alerts;
   std::vector<std::string> trashed;

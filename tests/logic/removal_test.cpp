@@ -69,15 +69,76 @@ TEST_F(MoveToTrash, TrashesAnUnchangedCopyAfterUnregisteringIt) {
   EXPECT_EQ(world().trashed, Strings{"/Applications/Kellix.app"});
   EXPECT_FALSE(world().items.contains("/Applications/Kellix.app"));
   EXPECT_EQ(launchServicesRuns(), Strings{"-u /Applications/Kellix.app"});
-  // Verified again first, then the running check, the unregistration, the move.
+  // Verified again first, then the running check, the unregistration, the
+  // folder's own spelling and a look at the folder there, the move.
   const Strings& events = world().events;
-  ASSERT_GE(events.size(), 4u);
+  ASSERT_GE(events.size(), 6u);
   EXPECT_EQ(events[0], "probe /Applications");
-  EXPECT_EQ(Strings(events.end() - 4, events.end()),
+  EXPECT_EQ(Strings(events.end() - 6, events.end()),
             (Strings{"run /usr/bin/codesign --verify --strict /Applications/Kellix.app",
                      "running test.kellix.Archiver",
                      "run " + kLsregister + " -u /Applications/Kellix.app",
+                     "resolve /Applications/Kellix.app", "probe /Applications/Kellix.app",
                      "trash /Applications/Kellix.app"}));
+}
+
+// The trash is handed the bundle through its kernel-resolved folder, and only
+// when the folder found there is the verified one; otherwise nothing moves and
+// the failed move takes its usual course (verified again, then "-f").
+TEST_F(MoveToTrash, MovesTheVerifiedFolderByItsResolvedSpelling) {
+  const std::string linked = "/Users/link/../ada/Applications";
+  const std::string resolved = "/Volumes/Data/ada/Applications";
+  struct Case {
+    const char* name;
+    std::function<void()> arrange;  // after the confirmation
+    bool moved;
+  } cases[] = {
+      {"resolved folder holds the verified bundle", [&] {}, true},
+      {"resolved folder holds another folder of that name",
+       [&] {
+         world().remove(resolved + "/Kellix.app");
+         world().addDirectory(resolved + "/Kellix.app");
+       },
+       false},
+      {"resolved folder holds a file of that name",
+       [&] {
+         world().remove(resolved + "/Kellix.app");
+         world().addFile(resolved + "/Kellix.app");
+       },
+       false},
+      {"the same file number on another volume",
+       [&] { world().items[resolved + "/Kellix.app"].device += 1; }, false},
+      {"folder cannot be resolved", [&] { world().resolvedFolders[linked] = ""; }, false},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    // The tree holds the bundle under both spellings: the same folder, as the
+    // kernel reaches it through the link.
+    world().addBundle(resolved, fake::genuineInfoPlist());
+    world().resolvedFolders[linked] = resolved;
+    Installation copy = confirmedCopy(linked);
+    world().items[resolved + "/Kellix.app"].inode = copy.inode;
+    launchServicesExits(0);
+    c.arrange();
+
+    const Removal removal = moveToTrash(copy);
+
+    if (c.moved) {
+      EXPECT_EQ(removal, Removal::trashed()) << c.name;
+      EXPECT_EQ(world().trashed, Strings{resolved + "/Kellix.app"}) << c.name;
+      EXPECT_EQ(launchServicesRuns(), Strings{"-u " + linked + "/Kellix.app"}) << c.name;
+    } else {
+      EXPECT_EQ(removal, Removal::failed(std::string(kNotTheVerifiedFolderMessage) + kAdvice))
+          << c.name;
+      EXPECT_TRUE(world().eventsOf("trash").empty()) << c.name;
+      EXPECT_TRUE(world().items.contains(resolved + "/Kellix.app")) << c.name;
+      // Verified again after the refusal (at the confirmed spelling, which
+      // this tree keeps as it was), and so registered again.
+      EXPECT_EQ(launchServicesRuns(),
+                (Strings{"-u " + linked + "/Kellix.app", "-f " + linked + "/Kellix.app"}))
+          << c.name;
+    }
+  }
 }
 
 TEST_F(MoveToTrash, FailedUnregistrationStillMovesButSaysSo) {
@@ -356,7 +417,10 @@ TEST_F(MoveToTrash, FailedMoveOfACopyThatChangedMeanwhileIsNotRegisteredAgain) {
   };
   world().trashError = "Busy.";
 
-  EXPECT_EQ(moveToTrash(copy), Removal::failed("Busy." + kAdvice));
+  // The swapped-in folder is not the verified one, so the trash never sees it.
+  EXPECT_EQ(moveToTrash(copy),
+            Removal::failed(std::string(kNotTheVerifiedFolderMessage) + kAdvice));
+  EXPECT_TRUE(world().eventsOf("trash").empty());
   EXPECT_EQ(launchServicesRuns(), Strings{"-u /Applications/Kellix.app"});
   EXPECT_EQ(signatureChecks(), 2u);
 }
