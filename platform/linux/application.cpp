@@ -2,11 +2,14 @@
 // its alerts are in alert.cpp.
 
 #include "platform/linux/alert_gtk.h"
+#include "platform/linux/home_environment.h"
 #include "platform/platform.h"
 
 namespace uk::platform {
 
 Application& Application::sharedApplication() {
+  // GTK's start-up reads the home folder's environment: settle it first.
+  linux_home::settleHomeEnvironment();
   static Application application;
   // The display is chosen once, here or at the first alert.
   gtk::displayAvailable();

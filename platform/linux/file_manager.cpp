@@ -8,6 +8,7 @@
 
 #include <chrono>
 
+#include "platform/linux/home_environment.h"
 #include "platform/platform.h"
 
 namespace uk::platform {
@@ -41,6 +42,9 @@ std::chrono::system_clock::time_point timePoint(const struct timespec& time) {
 }  // namespace
 
 FileManager& FileManager::defaultManager() {
+  // The file manager is where the home folder and the trash are first asked
+  // for, so their environment is settled before GLib reads it.
+  linux_home::settleHomeEnvironment();
   static FileManager manager;
   return manager;
 }
@@ -64,9 +68,10 @@ std::optional<FileAttributes> FileManager::attributesOfItemAtPath(const std::str
 
 FileURL FileManager::homeDirectoryForCurrentUser() {
   // GLib takes HOME when it is set, else the user database entry, and keeps
-  // the answer for the life of the process. An empty or relative HOME would
-  // make us search a folder under whatever the working directory is, so the
-  // user database decides then.
+  // the answer for the life of the process; HOME was settled to an absolute
+  // folder first, so the trash, which asks GLib too, uses the same one. The
+  // user database decides only if GLib read HOME before that.
+  linux_home::settleHomeEnvironment();
   const char* home = g_get_home_dir();
   if (home == nullptr || home[0] != '/') {
     const passwd* user = getpwuid(getuid());

@@ -24,6 +24,7 @@ add_library(uk_platform STATIC
   ${CMAKE_CURRENT_LIST_DIR}/alert_terminal.cpp
   ${CMAKE_CURRENT_LIST_DIR}/application.cpp
   ${CMAKE_CURRENT_LIST_DIR}/file_manager.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/home_environment.cpp
   ${CMAKE_CURRENT_LIST_DIR}/running_application.cpp
   ${CMAKE_CURRENT_LIST_DIR}/task.cpp
   ${CMAKE_CURRENT_LIST_DIR}/trash.cpp

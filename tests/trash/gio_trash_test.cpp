@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -124,10 +125,11 @@ class ScopedMount {
     return mount;
   }
 
-  // A fresh, empty file system of that type at `folder`.
-  static ScopedMount fresh(const char* type, const fs::path& folder) {
+  // A fresh, empty file system of that type at `folder`, with `options`.
+  static ScopedMount fresh(const char* type, const fs::path& folder,
+                           const char* options = nullptr) {
     ScopedMount mount(folder);
-    mount.mounted_ = ::mount(type, folder.c_str(), type, 0, nullptr) == 0;
+    mount.mounted_ = ::mount(type, folder.c_str(), type, 0, options) == 0;
     mount.ok_ = mount.mounted_;
     return mount;
   }
@@ -231,6 +233,45 @@ TEST(TrashMove, ItemOnAnotherVolumeLandsInThatVolumesTrash) {
   EXPECT_EQ(trashed->info.path, "Applications/Kellix.app");
   EXPECT_EQ(snapshot(trashed->location), before);
   EXPECT_EQ(trashContents(gHomeTrash), homeTrashBefore);
+}
+
+// A full disk under the home trash. GLib 2.74 moves the item even though its
+// own write of the .trashinfo fails for want of space, and no .trashinfo can
+// be written afresh either: the item is in the Trash all the same, the move
+// counts as done, and nothing of ours is left beside GLib's empty .trashinfo.
+TEST(TrashMove, FullDiskUnderTheHomeTrash) {
+  if (!gPrivateMounts) GTEST_SKIP() << "no private mount namespace for this process";
+  // The home folder itself becomes a tiny volume, so that the bundle, the
+  // home folder and its trash share one device, as GLib's home trash needs.
+  const fs::path home = gRoot / "home";
+  ScopedMount volume = ScopedMount::fresh("tmpfs", home, "size=256k,mode=0755");
+  ASSERT_TRUE(volume.ok()) << "mount tmpfs: " << std::strerror(errno);
+  fs::create_directories(gHomeTrash / "files");
+  fs::create_directories(gHomeTrash / "info");
+  const fs::path bundle = home / "Applications/Kellix.app";
+  makeBundle(bundle);
+  const Tree before = snapshot(bundle);
+  {
+    std::ofstream filler(home / "filler", std::ios::binary);
+    const std::string block(4096, 'x');
+    while (filler.write(block.data(), static_cast<std::streamsize>(block.size())) &&
+           filler.flush()) {
+    }
+  }
+  struct statvfs space {};
+  ASSERT_EQ(statvfs(home.c_str(), &space), 0);
+  ASSERT_EQ(space.f_bavail, 0u);
+
+  Error error;
+  EXPECT_TRUE(trash(bundle, &error)) << error.localizedDescription;
+  EXPECT_FALSE(fs::exists(fs::symlink_status(bundle)));
+  EXPECT_EQ(snapshot(gHomeTrash / "files/Kellix.app"), before);
+  std::vector<std::string> infoFolder;
+  for (const fs::directory_entry& entry : fs::directory_iterator(gHomeTrash / "info")) {
+    infoFolder.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(infoFolder, std::vector<std::string>{"Kellix.app.trashinfo"});
+  EXPECT_EQ(readFile(gHomeTrash / "info/Kellix.app.trashinfo"), "") << "GLib's empty .trashinfo";
 }
 
 // ---------------------------------------------------------------------------
