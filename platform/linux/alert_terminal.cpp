@@ -174,7 +174,12 @@ long runAlert(const Alert& alert, std::istream& in, std::ostream& out, bool inpu
                                ? "Type 1, or just press Return."
                                : "Type a number from 1 to " + count + ", or just press Return.";
 
+  // An answer counts only to a question that was seen: when any part of the
+  // alert or its prompt could not be written (a full device, a reader that
+  // went away), nothing is read and the alert ends as end of input does.
+  const long unanswered = kAlertFirstButtonReturn + static_cast<long>(alert.escapeButtonIndex());
   out << prompt << std::flush;
+  if (!out) return unanswered;
   for (;;) {
     const std::optional<Answer> answer = readAnswer(in);
     // A terminal echoes the line break that ends a typed line; otherwise the
@@ -182,7 +187,7 @@ long runAlert(const Alert& alert, std::istream& in, std::ostream& out, bool inpu
     if (!inputEchoed || !answer || !answer->endOfLine) out << '\n';
     if (!answer) {
       out << std::flush;
-      return kAlertFirstButtonReturn + static_cast<long>(alert.escapeButtonIndex());
+      return unanswered;
     }
     if (!answer->tooLong) {
       if (std::optional<std::size_t> index =
@@ -192,6 +197,7 @@ long runAlert(const Alert& alert, std::istream& in, std::ostream& out, bool inpu
       }
     }
     out << hint << '\n' << prompt << std::flush;
+    if (!out) return unanswered;
   }
 }
 

@@ -15,7 +15,10 @@ namespace uk::platform::terminal {
 // a carriage return around an answer are ignored. `inputEchoed` tells whether a
 // terminal shows what is typed; when it does not, a line break is written after
 // each answer so that the output keeps its lines. The alert has at least one
-// button. Gives kAlertFirstButtonReturn plus the chosen button's index.
+// button. Gives kAlertFirstButtonReturn plus the chosen button's index. When
+// any write to `out` fails or falls short (the stream goes bad), nothing more
+// is read and the answer is the one that the end of input gives: no answer
+// without the whole question on the screen.
 // Every text is written inert: control characters other than the line feed
 // (C0 with tab and carriage return, DEL, C1, bidirectional controls) and bytes
 // that are not UTF-8 appear escaped as \xHH or \u{H...}, and a backslash as

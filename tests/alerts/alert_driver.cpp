@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -33,6 +34,9 @@ int usage(const char* problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // As the program does: a reader that went away gives failed writes, not
+  // the end of the process.
+  std::signal(SIGPIPE, SIG_IGN);
   Alert alert;
   AlertButton* last = nullptr;
   bool hold = false;

@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 namespace uk::test {
@@ -132,6 +134,53 @@ TerminalRun runDriverWithoutDisplay(const std::vector<std::string>& arguments,
   const auto* data = static_cast<const char*>(g_bytes_get_data(out, &size));
   run.output.assign(data ? data : "", size);
   g_bytes_unref(out);
+  run.exitedNormally =
+      g_subprocess_get_if_exited(process.get()) && g_subprocess_get_exit_status(process.get()) == 0;
+  std::string line;
+  if (readLine(answer.fd, line)) run.answer = parseAnswer(line);
+  return run;
+}
+
+TerminalRun runDriverWithUnwritableOutput(const std::vector<std::string>& arguments,
+                                          const std::string& input, UnwritableOutput output) {
+  ignoreSigpipe();
+  TerminalRun run;
+  GObjectPtr<GSubprocessLauncher> launcher(
+      g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDIN_PIPE));
+  g_subprocess_launcher_unsetenv(launcher.get(), "DISPLAY");
+  g_subprocess_launcher_unsetenv(launcher.get(), "WAYLAND_DISPLAY");
+  int outFd = -1;
+  if (output == UnwritableOutput::fullDevice) {
+    outFd = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  } else {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) == 0) {
+      close(fds[0]);  // the reader is gone before anything is written
+      outFd = fds[1];
+    }
+  }
+  if (outFd < 0) {
+    ADD_FAILURE() << "no unwritable output: " << std::strerror(errno);
+    return run;
+  }
+  g_subprocess_launcher_take_stdout_fd(launcher.get(), outFd);
+  Fd answer{pipeToChild(launcher.get(), 3)};
+  GError* error = nullptr;
+  GObjectPtr<GSubprocess> process(
+      g_subprocess_launcher_spawnv(launcher.get(), argv(driverCommand(arguments)).data(), &error));
+  launcher.reset();
+  if (!process) {
+    ADD_FAILURE() << "cannot start the alert driver: " << GErrorPtr(error)->message;
+    return run;
+  }
+  GBytes* in = g_bytes_new(input.data(), input.size());
+  const bool talked =
+      g_subprocess_communicate(process.get(), in, nullptr, nullptr, nullptr, &error);
+  g_bytes_unref(in);
+  if (!talked) {
+    ADD_FAILURE() << "talking to the alert driver: " << GErrorPtr(error)->message;
+    return run;
+  }
   run.exitedNormally =
       g_subprocess_get_if_exited(process.get()) && g_subprocess_get_exit_status(process.get()) == 0;
   std::string line;

@@ -27,6 +27,17 @@ struct TerminalRun {
 TerminalRun runDriverWithoutDisplay(const std::vector<std::string>& arguments,
                                     const std::string& input);
 
+// Standard output that takes no writes.
+enum class UnwritableOutput {
+  fullDevice,  // /dev/full: every write fails with ENOSPC
+  closedPipe,  // a pipe whose reader has gone: EPIPE
+};
+
+// Runs the alert driver like runDriverWithoutDisplay, but with standard output
+// on `output`; `TerminalRun::output` stays empty.
+TerminalRun runDriverWithUnwritableOutput(const std::vector<std::string>& arguments,
+                                          const std::string& input, UnwritableOutput output);
+
 // Runs the alert driver with `arguments`, no DISPLAY, standard input and output
 // on a pseudo-terminal. Once `prompt` appears, types `typed` into the terminal;
 // the output is what the terminal shows (its echo included, "\n" shown as

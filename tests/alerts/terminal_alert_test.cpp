@@ -245,6 +245,31 @@ INSTANTIATE_TEST_SUITE_P(
                    std::string(100'000, ' ') + "1\n2\n", 1001, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// An alert that cannot be seen is not answered: with standard output full or
+// its reader gone, the "2" waiting on standard input is never read, and the
+// alert ends as end of input does ("Cancel" in the confirmation, "OK" in a
+// report). The driver still exits normally.
+TEST(TerminalAlertUnseen, ReadsNoAnswerWhenTheQuestionCannotBeWritten) {
+  const struct {
+    const char* name;
+    UnwritableOutput output;
+    std::vector<std::string> arguments;
+    std::string input;  // an answer that, read, would choose another button
+    long answer;
+  } cases[] = {
+      {"confirmation on /dev/full", UnwritableOutput::fullDevice, kConfirmation, "2\n", 1000},
+      {"confirmation on a pipe without reader", UnwritableOutput::closedPipe, kConfirmation, "2\n",
+       1000},
+      {"OK then Cancel on /dev/full", UnwritableOutput::fullDevice, kOkThenCancel, "1\n", 1001},
+      {"one button on a pipe without reader", UnwritableOutput::closedPipe, kNotFound, "1\n", 1000},
+  };
+  for (const auto& c : cases) {
+    const TerminalRun run = runDriverWithUnwritableOutput(c.arguments, c.input, c.output);
+    EXPECT_EQ(run.answer, c.answer) << c.name;
+    EXPECT_TRUE(run.exitedNormally) << c.name;
+  }
+}
+
 // On a real terminal the typed line break is the terminal's own echo, so the
 // alert adds none; after end of input (Control-D) nothing was echoed and it
 // adds one.
