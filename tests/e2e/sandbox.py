@@ -222,10 +222,11 @@ class Sandbox:
                     calls.append(current)
         return [call for call in calls if tool is None or call.tool == tool]
 
-    def trashed(self):
-        """The home trash as {original path: name in Trash/files}, read from
-        the .trashinfo files, plus the raw info texts by name."""
-        info_folder = self.path(TRASH + "/info")
+    def trashed(self, trash=TRASH):
+        """A trash (the home trash unless told) as {original path: name in
+        Trash/files}, read from the .trashinfo files, plus the raw info texts
+        by name."""
+        info_folder = self.path(trash + "/info")
         found, texts = {}, {}
         if os.path.isdir(info_folder):
             for name in sorted(os.listdir(info_folder)):
@@ -272,6 +273,21 @@ class Sandbox:
                              stderr=subprocess.PIPE, **options)
         out, err = process.communicate(timeout=120)
         return process.returncode, out.decode(errors="replace"), err.decode(errors="replace")
+
+    def trash_list(self, home):
+        """What trash-cli, a reader of the Trash of its own, lists for the
+        user whose home folder is `home`: {original path: deletion date}."""
+        env = self.environment()
+        env["HOME"] = home
+        env.pop("XDG_DATA_HOME", None)
+        result = subprocess.run(["chroot", self.root, "trash-list"], cwd="/", env=env,
+                                stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+        listed = {}
+        for line in result.stdout.decode(errors="surrogateescape").splitlines():
+            parts = line.split(" ", 2)
+            if len(parts) == 3:
+                listed[parts[2]] = f"{parts[0]} {parts[1]}"
+        return listed
 
     def gio_trash_message(self, inside):
         """What GIO itself says when asked to trash `inside` here and now."""

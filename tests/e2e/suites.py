@@ -535,3 +535,252 @@ SUITES = {
     "window": window.CASES,
     "safety": SAFETY,
 }
+
+
+# -- what was verified is what is moved, into the searched home's own Trash -------------
+
+
+def moved_into(sandbox, failures, bundle, home, trash_name=None, original=None):
+    """`bundle` left its place and lies in the Trash of `home` byte for byte,
+    listed by trash-cli under `original` (where the kernel found it)."""
+    original = original or bundle
+    trash = f"{home}/.local/share/Trash"
+    found, texts = sandbox.trashed(trash)
+    name = found.get(original)
+    if not failures.check(name is not None, f"a .trashinfo in {trash} naming {original}", repr(texts)):
+        return
+    failures.check(original in sandbox.trash_list(home), f"trash-cli lists {original}",
+                   repr(sandbox.trash_list(home)))
+    return f"{trash}/files/{name}"
+
+
+LINK_HOME = "/home/link/../tester"  # /home/link -> /srv/a/b, so this is /srv/a/tester
+LINK_HOME_REAL = "/srv/a/tester"
+
+
+def home_through_link_and_dotdot(sandbox, failures, options):
+    """HOME spelt through a linked folder and "..": the kernel reaches
+    /srv/a/tester, while the text would cancel out to /home/tester, where a
+    user's own folder happens to be named Kellix.app. The verified copy is the
+    one moved; the other folder stays byte for byte."""
+    os.makedirs(sandbox.path("/srv/a/b"))
+    os.symlink("/srv/a/b", sandbox.path("/home/link"))
+    sandbox.make_bundle(LINK_HOME_REAL + "/Applications")
+    decoy = "/home/tester/Applications/Kellix.app"
+    sandbox.write(decoy + "/Letter to Grandma.txt", b"Dear Grandma,\n")
+    sandbox.extra_environment["HOME"] = LINK_HOME
+    real = LINK_HOME_REAL + "/Applications/Kellix.app"
+    spelt = LINK_HOME + "/Applications/Kellix.app"
+    before = snapshot(sandbox, real, decoy)
+    uninstall(sandbox, failures, options, ["2", ""],
+              [confirmation([spelt]), report(MOVED_TITLE, [f"Moved to Trash: {spelt}"])])
+    check_in_place(sandbox, failures, {decoy: before[decoy]})
+    failures.check(not sandbox.exists(real), "the verified copy left its place")
+    moved = moved_into(sandbox, failures, real, LINK_HOME_REAL)
+    if moved:
+        failures.check(sandbox.tree(moved) == before[real], "the verified copy in the trash byte for byte")
+    failures.equal(tool_runs(sandbox, LSREGISTER), [["-u", spelt]], "Launch Services runs")
+
+
+def home_case(environment, searched, not_trashes):
+    """The environment names no usable home folder or data folder: the copy in
+    the home folder that was searched lands in that folder's own Trash, and
+    nothing lands relative to the working folder (/)."""
+
+    def case(sandbox, failures, options):
+        sandbox.extra_environment.update(environment)
+        bundle = sandbox.make_bundle(searched + "/Applications")
+        before = snapshot(sandbox, bundle)
+        uninstall(sandbox, failures, options, ["2", ""],
+                  [confirmation([bundle]), report(MOVED_TITLE, [f"Moved to Trash: {bundle}"])])
+        moved = moved_into(sandbox, failures, bundle, searched)
+        if moved:
+            failures.check(sandbox.tree(moved) == before[bundle], "in the trash byte for byte")
+        for folder in not_trashes:
+            failures.check(not sandbox.exists(folder), f"nothing at {folder}")
+
+    return case
+
+
+def unseen_confirmation_case(output):
+    """Standard output takes no writes, and "2" waits on standard input: the
+    confirmation never reached the screen, so nothing is unregistered or
+    moved, and the run still ends with status 0."""
+
+    def case(sandbox, failures, options):
+        sandbox.make_bundle("/Applications")
+        sandbox.make_bundle(HOME_APPLICATIONS)
+        before = snapshot(sandbox, A, H)
+        if output == "full":
+            out = os.open("/dev/full", os.O_WRONLY)
+        else:
+            reader, out = os.pipe()
+            os.close(reader)
+        try:
+            process = sandbox.start([options.program], stdin=subprocess.PIPE, stdout=out,
+                                    stderr=subprocess.PIPE)
+        finally:
+            os.close(out)
+        _, err = process.communicate(b"2\n\n", timeout=120)
+        failures.equal(process.returncode, 0, "exit status")
+        failures.equal(err.decode(errors="replace"), "", "standard error")
+        failures.equal(tool_runs(sandbox, LSREGISTER), [], "Launch Services runs")
+        check_in_place(sandbox, failures, before)
+        check_trash_empty(sandbox, failures)
+        failures.equal(sandbox.kelx_changes(), [], ".kelx archives changed")
+
+    return case
+
+
+FULL_HOME = "/home/full"
+
+
+def full_disk_under_the_home_trash(sandbox, failures, options):
+    """The home folder is a tiny volume, filled before the move: GLib's write
+    of the .trashinfo fails, and it moves the bundle all the same. Nothing can
+    be written there, so no .trashinfo can be mended either; the bundle is in
+    the Trash byte for byte and the report says so, as the move did happen."""
+    os.makedirs(sandbox.path(FULL_HOME))
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=512k,mode=0755", "uk-e2e-full",
+                    sandbox.path(FULL_HOME)], check=True)
+    sandbox.extra_environment["HOME"] = FULL_HOME
+    bundle = sandbox.make_bundle(FULL_HOME + "/Applications")
+    os.makedirs(sandbox.path(FULL_HOME + "/.local/share/Trash/files"))
+    os.makedirs(sandbox.path(FULL_HOME + "/.local/share/Trash/info"))
+    before = snapshot(sandbox, bundle)
+    try:
+        with open(sandbox.path(FULL_HOME + "/filler"), "wb") as filler:
+            while True:
+                filler.write(b"x" * 4096)
+                filler.flush()
+    except OSError:
+        pass
+    failures.equal(os.statvfs(sandbox.path(FULL_HOME)).f_bavail, 0, "the volume is full")
+    uninstall(sandbox, failures, options, ["2", ""],
+              [confirmation([bundle]), report(MOVED_TITLE, [f"Moved to Trash: {bundle}"])])
+    failures.check(not sandbox.exists(bundle), "the bundle left its place")
+    failures.check(sandbox.tree(FULL_HOME + "/.local/share/Trash/files/Kellix.app") == before[bundle],
+                   "the bundle in the trash byte for byte")
+
+
+VERIFIED_IS_MOVED = [
+    ("a home spelt through a linked folder and '..' moves the verified copy, not the text's",
+     home_through_link_and_dotdot),
+    ("relative HOME: the searched home's Trash, nothing under the working folder",
+     home_case({"HOME": "tmp"}, "/root", ["/tmp/.local", "/.local"])),
+    ("empty HOME: the searched home's Trash",
+     home_case({"HOME": ""}, "/root", ["/.local"])),
+    ("relative XDG_DATA_HOME is ignored",
+     home_case({"XDG_DATA_HOME": "data"}, HOME, ["/data"])),
+    ("standard output on /dev/full: the unseen confirmation moves nothing",
+     unseen_confirmation_case("full")),
+    ("standard output on a pipe whose reader has gone: nothing moves",
+     unseen_confirmation_case("closed pipe")),
+    ("a full disk under the home Trash: moved, and reported so", full_disk_under_the_home_trash),
+]
+
+SUITES["verified_is_moved"] = VERIFIED_IS_MOVED
+
+
+# -- every file call of the confirmation and the move failed in turn --------------------
+
+TRACED = ("write", "openat", "close", "rename")
+
+
+def traced_run(sandbox, options, strace_options):
+    """The uninstaller under strace, "2" then an empty line on standard input;
+    gives the exit status and standard output."""
+    argv = ["strace", "-f", "-qq", *strace_options, "--", options.program]
+    process = sandbox.start(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE)
+    out, _ = process.communicate(b"2\n\n", timeout=120)
+    return process.returncode, out.decode(errors="replace")
+
+
+def calls_from_confirmation(sandbox, options):
+    """For each traced system call, the numbers (counted in the uninstaller's
+    own process, as strace's when= counts) of its calls from the confirmation's
+    first write to the end of the run."""
+    log = "/tmp/uk-e2e-trace"
+    traced_run(sandbox, options, ["-e", "trace=" + ",".join(TRACED), "-o", log])
+    with open(sandbox.path(log), encoding="utf-8", errors="replace") as file:
+        lines = file.read().splitlines()
+    os.remove(sandbox.path(log))
+    main = lines[0].split()[0]
+    counts = {name: 0 for name in TRACED}
+    first = None
+    for line in lines:
+        pid, _, call = line.partition(" ")
+        name = call.lstrip().partition("(")[0]
+        if pid != main or name not in counts:
+            continue
+        if first is None and name == "write" and "Move Kellix to the Trash?" in call:
+            first = dict(counts)
+        counts[name] += 1
+    first = first or counts
+    return {name: range(first[name] + 1, counts[name] + 1) for name in TRACED}
+
+
+def report_of(out):
+    """The report as it reached standard output, or nothing."""
+    starts = [out.find(title) for title in (MOVED_TITLE, FAILED_TITLE) if title in out]
+    return out[min(starts):] if starts else ""
+
+
+def fresh_copies(sandbox):
+    for bundle in (A, H):
+        if sandbox.exists(bundle):
+            shutil.rmtree(sandbox.path(bundle))
+        sandbox.make_bundle(os.path.dirname(bundle))
+    if sandbox.exists(TRASH):
+        shutil.rmtree(sandbox.path(TRASH))
+    return snapshot(sandbox, A, H)
+
+
+def every_file_call_failed_in_turn(sandbox, failures, options):
+    """Each write, openat, close and rename that the uninstaller makes from the
+    confirmation on fails once (EIO), one run each, children included. After
+    every run: exit status 0; each copy is either in place byte for byte, or in
+    the Trash byte for byte with a .trashinfo that names it (so that the user's
+    Trash lists it); a copy reported moved is in the Trash and one reported
+    failed is in place; and nothing moved unless the confirmation was shown."""
+    # strace stops LeakSanitizer (it cannot run under ptrace); the other suites
+    # keep the leak checks.
+    sandbox.extra_environment["ASAN_OPTIONS"] = "detect_leaks=0:fast_unwind_on_malloc=0"
+    fresh_copies(sandbox)
+    runs = calls_from_confirmation(sandbox, options)
+    failures.check(all(runs[name] for name in TRACED), "each traced call is made", repr(runs))
+    print("calls failed in turn:", {name: len(numbers) for name, numbers in runs.items()}, flush=True)
+    question = confirmation([A, H]).block()
+    for name in TRACED:
+        for number in runs[name]:
+            where = f"{name} #{number} failed"
+            before = fresh_copies(sandbox)
+            status, out = traced_run(sandbox, options,
+                                     ["-o", "/dev/null", "-e", f"trace={name}",
+                                      "-e", f"inject={name}:error=EIO:when={number}"])
+            failures.equal(status, 0, f"{where}: exit status")
+            shown = out.startswith(question) and "Choose" in out[len(question):]
+            found, texts = sandbox.trashed()
+            for bundle in (A, H):
+                if sandbox.exists(bundle):
+                    failures.check(sandbox.tree(bundle) == before[bundle],
+                                   f"{where}: {bundle} in place, unchanged")
+                    failures.check(f"Moved to Trash: {bundle}" not in out,
+                                   f"{where}: {bundle} not reported moved", out)
+                    continue
+                failures.check(shown, f"{where}: {bundle} moved only after the confirmation", out)
+                name_in_trash = found.get(bundle)
+                if failures.check(name_in_trash is not None,
+                                  f"{where}: a .trashinfo names {bundle}", repr(texts)):
+                    failures.check(sandbox.tree(f"{TRASH}/files/{name_in_trash}") == before[bundle],
+                                   f"{where}: {bundle} in the trash byte for byte")
+                failures.check(f"\n{bundle}\n" not in report_of(out),
+                               f"{where}: {bundle} not reported failed", out)
+            failures.equal(sandbox.kelx_changes(), [], f"{where}: .kelx archives changed")
+
+
+SUITES["fault_injection"] = [
+    ("every write, openat, close and rename from the confirmation on, failed in turn",
+     every_file_call_failed_in_turn),
+]
