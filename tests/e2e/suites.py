@@ -11,8 +11,8 @@ import time
 import window
 from sandbox import CODESIGN, GENUINE_INFO, HOME, HOME_APPLICATIONS, LSREGISTER, TRASH
 from terminal import (CHANGED, FAILED_TITLE, FINDER_LINE, MOVE_ADVICE, MOVED_TITLE, NOT_FOUND,
-                      QUIT, UNKNOWN_RUNNING, TerminalRun, confirmation, report,
-                      transcript_matches)
+                      NOT_THE_VERIFIED_FOLDER, QUIT, UNKNOWN_RUNNING, TerminalRun, confirmation,
+                      report, transcript_matches)
 
 A = "/Applications/Kellix.app"
 H = HOME_APPLICATIONS + "/Kellix.app"
@@ -429,7 +429,9 @@ def move_fails_case(lsregister_plan, registrations, checked, taken_away=False):
         else:
             check_in_place(sandbox, failures, before)
         failures.equal(sandbox.kelx_changes(), [], ".kelx archives changed")
-        outcome["gio"] = sandbox.gio_trash_message(A)
+        # A bundle taken away is not handed to the trash at all: the folder
+        # at its place is no longer the verified one.
+        outcome["gio"] = NOT_THE_VERIFIED_FOLDER if taken_away else sandbox.gio_trash_message(A)
         if failures.check(outcome["gio"], "gio trash fails the same way here"):
             failures.check(transcript_matches(alerts_seen.transcript(), [confirmation([A]), expected_report()]),
                            "the alerts on standard output",

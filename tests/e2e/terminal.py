@@ -45,6 +45,8 @@ CHANGED = "This installation changed. Reopen the uninstaller to check it again."
 QUIT = "Quit Kellix and open the uninstaller again."
 UNKNOWN_RUNNING = ("The uninstaller could not check whether Kellix is running, so it left this "
                    "copy in place.")
+NOT_THE_VERIFIED_FOLDER = ("The uninstaller could not confirm that the folder it was about to move "
+                           "is the copy it checked, so it left it in place.")
 MOVE_ADVICE = " You can move this app to the Trash in Finder and approve any permission request."
 
 
