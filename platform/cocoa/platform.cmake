@@ -27,9 +27,9 @@ add_library(uk_platform_pure STATIC ${UK_COCOA_PURE_SOURCES})
 target_link_libraries(uk_platform_pure PUBLIC uk_platform_values ${UK_FOUNDATION})
 
 # Everything that touches the system: files, the trash, processes, alerts. The
-# bounded file read is the portable POSIX one, as on Linux.
-add_library(uk_platform STATIC ${UK_COCOA_SYSTEM_SOURCES}
-  ${PROJECT_SOURCE_DIR}/platform/posix/read_file.cpp)
+# bounded file read, the item attributes and the child processes are the
+# portable POSIX ones, as on Linux.
+add_library(uk_platform STATIC ${UK_COCOA_SYSTEM_SOURCES} ${UK_POSIX_SOURCES})
 target_link_libraries(uk_platform PUBLIC uk_platform_values uk_platform_pure ${UK_FOUNDATION}
   ${UK_APPKIT})
 
