@@ -45,9 +45,9 @@ const struct timespec& modificationTime(const Status& status) {
 // with libstdc++, microseconds with libc++. An instant is never later than
 // the one the file system holds.
 std::chrono::system_clock::time_point timePoint(const struct timespec& time) {
+  using Nanoseconds = std::chrono::time_point<std::chrono::system_clock, std::chrono::nanoseconds>;
   return std::chrono::floor<std::chrono::system_clock::duration>(
-      std::chrono::system_clock::time_point(std::chrono::seconds(time.tv_sec) +
-                                            std::chrono::nanoseconds(time.tv_nsec)));
+      Nanoseconds(std::chrono::seconds(time.tv_sec) + std::chrono::nanoseconds(time.tv_nsec)));
 }
 
 }  // namespace
