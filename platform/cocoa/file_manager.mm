@@ -1,63 +1,14 @@
-// Item attributes, the home folder and the move to the Trash, over
-// Foundation's NSFileManager.
-
-#include <chrono>
-#include <limits>
+// The home folder and the move to the Trash, over Foundation's NSFileManager
+// (the item attributes are the portable ones in platform/posix).
 
 #include "platform/cocoa/string_conversions.h"
 #include "platform/platform.h"
 
 namespace uk::platform {
-namespace {
-
-// A date as a system_clock instant, or nothing when the clock cannot hold it.
-std::optional<std::chrono::system_clock::time_point> toTimePoint(NSDate* date) {
-  using Clock = std::chrono::system_clock;
-  const std::chrono::duration<double> sinceEpoch(date.timeIntervalSince1970);
-  const auto limit =
-      std::chrono::duration_cast<std::chrono::duration<double>>(Clock::duration::max());
-  if (!(sinceEpoch < limit && sinceEpoch > -limit)) return std::nullopt;
-  return Clock::time_point(std::chrono::duration_cast<Clock::duration>(sinceEpoch));
-}
-
-// The whole dictionary in portable values: file-type names and other strings
-// as text, numbers as unsigned 64-bit values, dates as instants. A value of
-// any other kind (the extended-attribute dictionary) has no portable form and
-// is left out.
-FileAttributes toFileAttributes(NSDictionary* attributes) {
-  FileAttributes converted;
-  for (id key in attributes) {
-    if (![key isKindOfClass:[NSString class]]) continue;
-    id value = [attributes objectForKey:key];
-    if ([value isKindOfClass:[NSString class]]) {
-      converted.insert_or_assign(toStdString(key), toStdString(value));
-    } else if ([value isKindOfClass:[NSNumber class]]) {
-      NSNumber* number = value;
-      converted.insert_or_assign(toStdString(key), std::uint64_t{number.unsignedLongLongValue});
-    } else if ([value isKindOfClass:[NSDate class]]) {
-      if (auto instant = toTimePoint(value)) converted.insert_or_assign(toStdString(key), *instant);
-    }
-  }
-  return converted;
-}
-
-}  // namespace
 
 FileManager& FileManager::defaultManager() {
   static FileManager manager;
   return manager;
-}
-
-std::optional<FileAttributes> FileManager::attributesOfItemAtPath(const std::string& path) {
-  @autoreleasepool {
-    NSString* itemPath = toNSString(path);
-    if (itemPath == nil) return std::nullopt;
-    NSError* error = nil;
-    NSDictionary* attributes = [[NSFileManager defaultManager] attributesOfItemAtPath:itemPath
-                                                                                error:&error];
-    if (attributes == nil) return std::nullopt;
-    return toFileAttributes(attributes);
-  }
 }
 
 FileURL FileManager::homeDirectoryForCurrentUser() {

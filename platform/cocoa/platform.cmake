@@ -10,6 +10,21 @@ if(CMAKE_OSX_DEPLOYMENT_TARGET VERSION_LESS 11.0)
     "CMAKE_OSX_DEPLOYMENT_TARGET is '${CMAKE_OSX_DEPLOYMENT_TARGET}'; the program needs 11.0 or later")
 endif()
 
+# NSApplication's activate, called where macOS 14 runs, is declared only in
+# the macOS 14 SDK (Xcode 15): an older SDK would stop the build at alert.mm
+# with an unknown selector, so the configure says so first. An SDK that does
+# not state its version (SDKSettings.json) is left to the compiler.
+set(_uk_sdk_settings "${CMAKE_OSX_SYSROOT}/SDKSettings.json")
+if(CMAKE_OSX_SYSROOT AND EXISTS "${_uk_sdk_settings}")
+  file(READ "${_uk_sdk_settings}" _uk_sdk_json)
+  string(JSON _uk_sdk_version ERROR_VARIABLE _uk_sdk_error GET "${_uk_sdk_json}" Version)
+  if(NOT _uk_sdk_error AND _uk_sdk_version VERSION_LESS 14.0)
+    message(FATAL_ERROR
+      "The macOS SDK at ${CMAKE_OSX_SYSROOT} is ${_uk_sdk_version}; the program needs the macOS 14 SDK "
+      "or later (Xcode 15 or later)")
+  endif()
+endif()
+
 find_library(UK_FOUNDATION Foundation REQUIRED)
 find_library(UK_APPKIT AppKit REQUIRED)
 
@@ -27,10 +42,9 @@ add_library(uk_platform_pure STATIC ${UK_COCOA_PURE_SOURCES})
 target_link_libraries(uk_platform_pure PUBLIC uk_platform_values ${UK_FOUNDATION})
 
 # Everything that touches the system: files, the trash, processes, alerts. The
-# bounded file read is the portable POSIX one, as on Linux.
-add_library(uk_platform STATIC ${UK_COCOA_SYSTEM_SOURCES}
-  ${PROJECT_SOURCE_DIR}/platform/posix/read_file.cpp
-  ${PROJECT_SOURCE_DIR}/platform/posix/resolved_url.cpp)
+# bounded file read, the item attributes, the child processes and the
+# kernel's spelling of a folder are the portable POSIX ones, as on Linux.
+add_library(uk_platform STATIC ${UK_COCOA_SYSTEM_SOURCES} ${UK_POSIX_SOURCES})
 target_link_libraries(uk_platform PUBLIC uk_platform_values uk_platform_pure ${UK_FOUNDATION}
   ${UK_APPKIT})
 

@@ -17,7 +17,8 @@ add_library(uk_platform_pure STATIC
 target_link_libraries(uk_platform_pure PUBLIC uk_platform_values PkgConfig::GLIB PkgConfig::PLIST)
 
 # Everything that touches the system: files, the trash, processes, alerts. The
-# bounded file read is the portable POSIX one, shared with the Mac.
+# bounded file read, the item attributes and the child processes are the
+# portable POSIX ones, shared with the Mac.
 add_library(uk_platform STATIC
   ${CMAKE_CURRENT_LIST_DIR}/alert.cpp
   ${CMAKE_CURRENT_LIST_DIR}/alert_gtk.cpp
@@ -26,9 +27,8 @@ add_library(uk_platform STATIC
   ${CMAKE_CURRENT_LIST_DIR}/file_manager.cpp
   ${CMAKE_CURRENT_LIST_DIR}/home_environment.cpp
   ${CMAKE_CURRENT_LIST_DIR}/running_application.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/task.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/spawn_descriptors.cpp
   ${CMAKE_CURRENT_LIST_DIR}/trash.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/platform/posix/read_file.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/platform/posix/resolved_url.cpp)
+  ${UK_POSIX_SOURCES})
 target_link_libraries(uk_platform PUBLIC uk_platform_values uk_platform_pure PkgConfig::GLIB PkgConfig::GTK
   PkgConfig::X11)

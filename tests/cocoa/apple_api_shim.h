@@ -33,13 +33,13 @@ enum : NSAlertStyle {
 - (BOOL)trashItemAtURL:(NSURL*)url resultingItemURL:(NSURL**)outResultingURL error:(NSError**)error;
 @end
 
-@interface NSTask (UKAppleAPI)
-// macOS 10.13.
-@property(copy) NSURL* executableURL;
-- (BOOL)launchAndReturnError:(out NSError**)error;
-@end
-
 // macOS 10.11.
 @interface NSURL (UKAppleAPI)
 @property(readonly) BOOL hasDirectoryPath;
 @end
+
+// Darwin's own posix_spawn extensions (<spawn.h>, macOS 10.7), which glibc
+// lacks; the flag's value is the SDK's.
+#include <spawn.h>
+#define POSIX_SPAWN_CLOEXEC_DEFAULT 0x4000
+extern "C" int posix_spawn_file_actions_addinherit_np(posix_spawn_file_actions_t* actions, int fd);

@@ -116,6 +116,19 @@ def main():
     if low.returncode == 0 or "needs 11.0 or later" not in low.stderr:
         problems.append("a deployment target of 10.15 was accepted")
 
+    # The SDK must be the macOS 14 one or later: an older one is refused at
+    # configure time, with the reason, and a newer one is taken.
+    for version, accepted in (("13.3", False), ("14.0", True), ("15.2", True)):
+        sdk = work / f"sdk-{version}"
+        sdk.mkdir(parents=True, exist_ok=True)
+        (sdk / "SDKSettings.json").write_text('{"Version": "%s"}' % version)
+        sdk_run = configure(root, work / f"with_sdk_{version}",
+                            RELEASE + ["-DCMAKE_OSX_SYSROOT=" + str(sdk)])
+        if accepted and sdk_run.returncode != 0:
+            problems.append(f"the macOS {version} SDK was refused: {sdk_run.stderr.strip()[-300:]}")
+        if not accepted and (sdk_run.returncode == 0 or "macOS 14 SDK" not in sdk_run.stderr):
+            problems.append(f"the macOS {version} SDK was accepted")
+
     for problem in problems:
         print("FAIL:", problem)
     print(f"checked {len(flags)} compile commands")

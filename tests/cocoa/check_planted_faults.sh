@@ -20,9 +20,10 @@ cases=(
   "alert.mm|s/\[application activate\]/[application activateApp]/|no visible @interface for 'NSApplication' declares the selector 'activateApp'"
   "alert.mm|s/toNSAlertStyle(\*style_)/toNSAlertStyle(style_)/|no matching function for call to 'toNSAlertStyle'"
   "alert.mm|s/setKeyEquivalent:toShownText(\*button.keyEquivalent())/setKeyEquivalent:button.keyEquivalent()/|no viable conversion from 'const std::optional<std::string>'"
-  "task.mm|s/state_->task.arguments = converted;/state_->task.arguments = arguments;/|no viable conversion from 'std::vector<std::string>'"
-  "task.mm|s/state_->task.executableURL = executable;/state_->task.executableURL = executable.path;/|incompatible pointer types assigning to 'NSURL *' from 'NSString *'"
-  "task.mm|s/fileHandleWithNullDevice\]/fileHandleWithNullDevise]/|no known class method for selector 'fileHandleWithNullDevise'"
+  "spawn_descriptors.mm|s/posix_spawn_file_actions_addinherit_np(actions, fd)/posix_spawn_file_actions_addinherit_np(\&actions, fd)/|no matching function for call to 'posix_spawn_file_actions_addinherit_np'"
+  "spawn_descriptors.mm|s/addinherit_np/addinherit/|use of undeclared identifier 'posix_spawn_file_actions_addinherit'"
+  "text.mm|s/left.decomposedStringWithCanonicalMapping/left.decomposedStringWithCanonicalMaping/|property 'decomposedStringWithCanonicalMaping' not found on object of type 'NSString *'"
+  "text.mm|s/isEqualToString:right.decomposedStringWithCanonicalMapping/isEqualToString:right.UTF8String/|cannot initialize a parameter of type 'NSString *' with an rvalue of type 'const char *'"
   "property_list.mm|s/\[key isKindOfClass:/[key isKindOfClas:/|instance method 'isKindOfClas:' not found"
   "file_manager.mm|s/NSFileReadInvalidFileNameError/NSFileReadInvalidFilenameError/|use of undeclared identifier 'NSFileReadInvalidFilenameError'"
 )

@@ -4,6 +4,12 @@
 // it changes about the process (signal dispositions, user id, environment)
 // stays out of the other tests. The body returns its exit status: 0 for
 // success, a distinct number for each way it can fail.
+//
+// The body runs without exec, so on a Mac it must not reach Foundation (a
+// child forked from a parent with threads may not use CoreFoundation): the
+// bodies call only POSIX services (lstat, open, posix_spawn). A test that
+// needs Foundation in a fresh process starts this binary again instead, as
+// FileManagerHome does.
 
 #include <sys/wait.h>
 #include <unistd.h>

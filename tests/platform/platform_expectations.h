@@ -16,15 +16,6 @@ inline constexpr bool kMac = true;
 inline constexpr bool kMac = false;
 #endif
 
-// Linux keeps modification dates to the nanosecond. NSFileManager gives them
-// as NSDate, a double count of seconds since 2001: a date of our time keeps
-// its microseconds, not its nanoseconds.
-inline constexpr std::chrono::nanoseconds kModificationDatePrecision{kMac ? 1000 : 0};
-
-// Linux gives exactly the nine keys the seam names; NSFileManager adds keys of
-// its own (creation date, owner names, the extension-hidden flag, ...).
-inline constexpr bool kAttributesAreExactlyTheSeamsKeys = !kMac;
-
 // A Linux file name is bytes. APFS, where a Mac's temporary folder lives,
 // keeps names as valid UTF-8 and finds a name whatever its normalisation:
 // "café" precomposed and decomposed are one item there, and invalid UTF-8

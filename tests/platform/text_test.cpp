@@ -36,6 +36,16 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"hangul_composed_and_jamo", "\xED\x95\x9C", "\xE1\x84\x92\xE1\x85\xA1\xE1\x86\xAB",
                  true},
         TextCase{"reordered_combining_marks", "a\xCC\x81\xCC\xA3", "a\xCC\xA3\xCC\x81", true},
+        // Marks of one combining class keep their order, and a mark of class 0
+        // (the variation selector) is a barrier no other mark moves across.
+        TextCase{"same_class_marks_in_another_order", "a\xCC\x81\xCC\x80", "a\xCC\x80\xCC\x81",
+                 false},
+        TextCase{"mark_moved_across_a_variation_selector", "a\xCC\x81\xEF\xB8\x8F",
+                 "a\xEF\xB8\x8F\xCC\x81", false},
+        TextCase{"leading_byte_order_mark_and_none",
+                 "\xEF\xBB\xBF"
+                 "APPL",
+                 "APPL", false},
         TextCase{"compatibility_form_differs", "\xEF\xAC\x81", "fi", false},  // ligature fi
         TextCase{"letter_case_differs", "Kellix", "kellix", false},
         TextCase{"accented_case_differs", "\xC3\x89", "\xC3\xA9", false},

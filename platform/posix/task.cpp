@@ -1,5 +1,6 @@
-// Child processes on Linux, over posix_spawn(3) (with glibc's closefrom file
-// action) and waitpid(2).
+// Child processes over posix_spawn(3) and waitpid(2), alike on Linux and
+// Darwin; how the child is kept from our descriptors is each system's own
+// (spawn_descriptors.h).
 
 #include <fcntl.h>
 #include <signal.h>
@@ -11,6 +12,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/posix/spawn_descriptors.h"
 
 extern char** environ;
 
@@ -97,6 +99,8 @@ bool Task::launchAndReturnError() {
 
   SpawnFileActions actions;
   if (!actions.ok()) return false;
+  const std::optional<short> descriptorFlags = keepOnlyTheStandardDescriptors(actions.get());
+  if (!descriptorFlags) return false;
   if (state.outputToNull && posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO,
                                                              "/dev/null", O_WRONLY, 0) != 0) {
     return false;
@@ -105,16 +109,12 @@ bool Task::launchAndReturnError() {
                                                             "/dev/null", O_WRONLY, 0) != 0) {
     return false;
   }
-  // Whatever else we hold open, with or without close-on-exec, stays ours.
-  if (posix_spawn_file_actions_addclosefrom_np(actions.get(), STDERR_FILENO + 1) != 0) {
-    return false;
-  }
 
   // The child starts clean whatever our own dispositions and mask are: a
   // tool that inherits an ignored SIGPIPE or SIGCHLD misbehaves. The set is
-  // filled by hand because sigfillset leaves out the C library's two internal
-  // signals, and glibc's posix_spawn would otherwise hand them to the child
-  // ignored.
+  // filled by hand because glibc's sigfillset leaves out the C library's two
+  // internal signals, and its posix_spawn would otherwise hand them to the
+  // child ignored (Darwin's sigfillset sets every bit alike).
   SpawnAttributes attributes;
   if (!attributes.ok()) return false;
   sigset_t all;
@@ -123,13 +123,15 @@ bool Task::launchAndReturnError() {
   sigemptyset(&none);
   if (posix_spawnattr_setsigdefault(attributes.get(), &all) != 0 ||
       posix_spawnattr_setsigmask(attributes.get(), &none) != 0 ||
-      posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK) !=
-          0) {
+      posix_spawnattr_setflags(attributes.get(),
+                               static_cast<short>(POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
+                                                  *descriptorFlags)) != 0) {
     return false;
   }
 
-  // glibc reports a failed exec (no such file, not executable, not a
-  // program) as the result, after reaping the child itself.
+  // A failed exec (no such file, not executable, not a program) is the
+  // result: glibc reaps its child itself, Darwin's posix_spawn is one system
+  // call that makes no child then.
   pid_t pid = -1;
   if (posix_spawn(&pid, state.executable.c_str(), actions.get(), attributes.get(), argv.data(),
                   environ) != 0) {
