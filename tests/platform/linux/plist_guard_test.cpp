@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/platform/divergent_property_lists.h"
 #include "tests/platform/hostile_property_lists.h"
 
 namespace uk::platform {
@@ -26,6 +27,17 @@ TEST(PlistGuard, PassesTheGenuineIdentifyingLists) {
   EXPECT_TRUE(
       propertyListIsSafeToParse(test::bytesOf(test::xmlInfoPlist("test.kellix.&#65;rchiver"))));
 }
+
+class PlistGuardDivergent : public ::testing::TestWithParam<test::DivergentList> {};
+
+TEST_P(PlistGuardDivergent, RefusesTheForgedAndPassesTheTwin) {
+  EXPECT_FALSE(propertyListIsSafeToParse(GetParam().forged));
+  EXPECT_TRUE(propertyListIsSafeToParse(GetParam().genuine));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PlistGuardDivergent,
+                         ::testing::ValuesIn(test::divergentPropertyLists()),
+                         [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace uk::platform
