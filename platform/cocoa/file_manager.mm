@@ -28,14 +28,18 @@ FileAttributes toFileAttributes(NSDictionary* attributes) {
   FileAttributes converted;
   for (id key in attributes) {
     if (![key isKindOfClass:[NSString class]]) continue;
+    // A key or text without an exact spelling is left out, like a value of
+    // no portable kind.
+    std::optional<std::string> name = toStdString(key);
+    if (!name) continue;
     id value = [attributes objectForKey:key];
     if ([value isKindOfClass:[NSString class]]) {
-      converted.insert_or_assign(toStdString(key), toStdString(value));
+      if (auto text = toStdString(value)) converted.insert_or_assign(*name, *text);
     } else if ([value isKindOfClass:[NSNumber class]]) {
       NSNumber* number = value;
-      converted.insert_or_assign(toStdString(key), std::uint64_t{number.unsignedLongLongValue});
+      converted.insert_or_assign(*name, std::uint64_t{number.unsignedLongLongValue});
     } else if ([value isKindOfClass:[NSDate class]]) {
-      if (auto instant = toTimePoint(value)) converted.insert_or_assign(toStdString(key), *instant);
+      if (auto instant = toTimePoint(value)) converted.insert_or_assign(*name, *instant);
     }
   }
   return converted;
@@ -63,7 +67,9 @@ std::optional<FileAttributes> FileManager::attributesOfItemAtPath(const std::str
 FileURL FileManager::homeDirectoryForCurrentUser() {
   @autoreleasepool {
     NSURL* home = [[NSFileManager defaultManager] homeDirectoryForCurrentUser];
-    return FileURL::fileURLWithPath(toStdString(home.path), true);
+    // A home whose path has no exact UTF-8 spelling (which APFS cannot
+    // store) is searched as the empty, root-owned /var/empty.
+    return FileURL::fileURLWithPath(toStdString(home.path).value_or("/var/empty"), true);
   }
 }
 
@@ -81,7 +87,9 @@ bool FileManager::trashItemAtURL(const FileURL& url, Error* error) {
                                                         error:&failure]) {
       return true;
     }
-    if (error != nullptr) error->localizedDescription = toStdString(failure.localizedDescription);
+    if (error != nullptr) {
+      error->localizedDescription = toStdString(failure.localizedDescription).value_or("");
+    }
     return false;
   }
 }

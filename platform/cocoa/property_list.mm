@@ -59,11 +59,11 @@ std::optional<PropertyList> convertDictionary(NSDictionary* dictionary, std::siz
   PlistDictionary entries;
   for (id key in dictionary) {
     if (![key isKindOfClass:[NSString class]]) return std::nullopt;
-    std::string name = toStdString(key);
-    if (!budget.chargeLeaf(name.size())) return std::nullopt;
+    std::optional<std::string> name = toStdString(key);
+    if (!name || !budget.chargeLeaf(name->size())) return std::nullopt;
     std::optional<PropertyList> item = convert([dictionary objectForKey:key], depth, budget);
     if (!item) return std::nullopt;
-    entries.insert_or_assign(std::move(name), std::move(*item));
+    entries.insert_or_assign(std::move(*name), std::move(*item));
   }
   return PropertyList{std::move(entries)};
 }
@@ -71,9 +71,9 @@ std::optional<PropertyList> convertDictionary(NSDictionary* dictionary, std::siz
 // `depth` is the nesting of the container that holds `value`: 0 at the top.
 std::optional<PropertyList> convert(id value, std::size_t depth, PropertyListBudget& budget) {
   if ([value isKindOfClass:[NSString class]]) {
-    std::string text = toStdString(value);
-    if (!budget.chargeLeaf(text.size())) return std::nullopt;
-    return PropertyList{std::move(text)};
+    std::optional<std::string> text = toStdString(value);
+    if (!text || !budget.chargeLeaf(text->size())) return std::nullopt;
+    return PropertyList{std::move(*text)};
   }
   if ([value isKindOfClass:[NSNumber class]]) {
     if (!budget.chargeLeaf(0)) return std::nullopt;
