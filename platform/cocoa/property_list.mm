@@ -1,5 +1,7 @@
-// Property-list parsing over Foundation's NSPropertyListSerialization (XML,
-// binary and the old text encoding), converted into the portable value tree.
+// Property-list parsing over Foundation's NSPropertyListSerialization, behind
+// the pre-check that the Linux reader runs too (so the old text encoding and
+// everything else outside the shared subset is refused here as there),
+// converted into the portable value tree.
 
 #include "platform/property_list.h"
 
@@ -8,6 +10,7 @@
 
 #include "platform/cocoa/string_conversions.h"
 #include "platform/property_list_budget.h"
+#include "platform/property_list_guard.h"
 
 namespace uk::platform {
 namespace {
@@ -103,6 +106,7 @@ std::optional<PropertyList> convert(id value, std::size_t depth, PropertyListBud
 }  // namespace
 
 std::optional<PropertyList> propertyListWithData(std::span<const std::uint8_t> bytes) {
+  if (bytes.empty() || !propertyListIsSafeToParse(bytes)) return std::nullopt;
   @autoreleasepool {
     // The bytes stay ours: Foundation reads them in place and never frees them.
     NSData* data = [NSData dataWithBytesNoCopy:const_cast<std::uint8_t*>(bytes.data())

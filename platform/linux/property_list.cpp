@@ -14,7 +14,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/linux/plist_guard.h"
+#include "platform/property_list_guard.h"
 #include "platform/property_list_budget.h"
 
 namespace uk::platform {

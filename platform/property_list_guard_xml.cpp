@@ -2,16 +2,14 @@
 // subset of XML that Apple's writers produce and that Foundation's parser
 // (CFPropertyList.c) and libplist read alike, within the shared limits.
 
-#include <glib.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "platform/linux/plist_byte_cursor.h"
-#include "platform/linux/plist_guard.h"
+#include "platform/property_list_byte_cursor.h"
+#include "platform/property_list_guard.h"
 
 namespace uk::platform {
 namespace {
@@ -32,6 +30,50 @@ constexpr std::string_view kSystemIdentifier = "http://www.apple.com/DTDs/Proper
 // "CFBundleIdentifier" there and not in libplist.
 constexpr std::uint32_t kByteOrderMark = 0xFEFF;
 constexpr std::string_view kByteOrderMarkUtf8 = "\xEF\xBB\xBF";
+
+bool isDigit(int c);
+
+int asciiLower(int c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
+bool isAsciiLetter(int c) { return asciiLower(c) >= 'a' && asciiLower(c) <= 'z'; }
+// The value of a hexadecimal digit in either letter case, or -1.
+int hexDigitValue(int c) {
+  if (isDigit(c)) return c - '0';
+  const int lower = asciiLower(c);
+  return lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
+}
+
+// Well-formed UTF-8 (RFC 3629: shortest forms, no surrogates, nothing past
+// U+10FFFF) without NUL.
+bool isValidUtf8(std::span<const std::uint8_t> bytes) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::uint8_t lead = bytes[i];
+    if (lead == 0) return false;
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length = 0;
+    std::uint32_t c = 0;
+    std::uint32_t least = 0;
+    if ((lead & 0xE0) == 0xC0) {
+      length = 2, c = lead & 0x1F, least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      length = 3, c = lead & 0x0F, least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      length = 4, c = lead & 0x07, least = 0x10000;
+    } else {
+      return false;
+    }
+    if (length > bytes.size() - i) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((bytes[i + k] & 0xC0) != 0x80) return false;
+      c = (c << 6) | (bytes[i + k] & 0x3F);
+    }
+    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    i += length;
+  }
+  return true;
+}
 
 bool isSpace(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 bool isDigit(int c) { return c >= '0' && c <= '9'; }
@@ -66,8 +108,7 @@ bool readAttribute(ByteCursor& in, std::string_view name, std::string_view value
   in.skip(1);
   for (char expected : value) {
     const int c = in.peek();
-    if (c < 0 || (anyCase ? g_ascii_tolower(static_cast<gchar>(c)) != g_ascii_tolower(expected)
-                          : c != expected)) {
+    if (c < 0 || (anyCase ? asciiLower(c) != asciiLower(expected) : c != expected)) {
       return false;
     }
     in.skip(1);
@@ -151,8 +192,7 @@ bool readReference(ByteCursor& in) {
   std::uint32_t codePoint = 0;
   std::size_t digits = 0;
   for (int c = in.peek(); c != ';'; c = in.peek()) {
-    const int value =
-        hex ? g_ascii_xdigit_value(static_cast<gchar>(c)) : (isDigit(c) ? c - '0' : -1);
+    const int value = hex ? hexDigitValue(c) : (isDigit(c) ? c - '0' : -1);
     if (c < 0 || value < 0 || ++digits > 7) return false;
     codePoint = codePoint * (hex ? 16 : 10) + static_cast<std::uint32_t>(value);
     in.skip(1);
@@ -211,7 +251,7 @@ std::string decodedText(std::string_view raw) {
         const bool hex = name.size() > 1 && name[1] == 'x';
         std::uint32_t c = 0;
         for (char digit : name.substr(hex ? 2 : 1)) {
-          c = c * (hex ? 16 : 10) + static_cast<std::uint32_t>(g_ascii_xdigit_value(digit));
+          c = c * (hex ? 16 : 10) + static_cast<std::uint32_t>(hexDigitValue(digit));
         }
         appendUtf8(out, c);
       }
@@ -332,7 +372,7 @@ bool readData(ByteCursor& in) {
     if (c < 0) return false;
     if (c == '=') {
       ++padding;
-    } else if (g_ascii_isalnum(static_cast<gchar>(c)) || c == '+' || c == '/') {
+    } else if ((isAsciiLetter(c) || isDigit(c)) || c == '+' || c == '/') {
       if (padding > 0) return false;
     } else if (!isSpace(c)) {
       return false;
@@ -532,12 +572,8 @@ class XmlCheck {
 }  // namespace
 
 bool xmlPropertyListIsSafe(std::span<const std::uint8_t> bytes) {
-  // Valid UTF-8 throughout; with an explicit length a NUL byte is invalid.
-  const gchar* invalid = nullptr;
-  if (!g_utf8_validate(reinterpret_cast<const gchar*>(bytes.data()),
-                       static_cast<gssize>(bytes.size()), &invalid)) {
-    return false;
-  }
+  // Valid UTF-8 throughout, without NUL.
+  if (!isValidUtf8(bytes)) return false;
   return XmlCheck(bytes).run();
 }
 

@@ -1,8 +1,9 @@
-// The Linux pre-check by itself: it, not libplist behind it, refuses each
-// hostile input, so that a fault in the check cannot hide behind a libplist
-// that happens to refuse the same bytes.
+// The shared pre-check by itself: it, not the platform's parser behind it,
+// refuses each hostile input and each forged divergent list, so that a fault
+// in the check cannot hide behind a parser that happens to refuse the same
+// bytes.
 
-#include "platform/linux/plist_guard.h"
+#include "platform/property_list_guard.h"
 
 #include <gtest/gtest.h>
 

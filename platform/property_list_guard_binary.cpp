@@ -8,8 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/linux/plist_byte_cursor.h"
-#include "platform/linux/plist_guard.h"
+#include "platform/property_list_byte_cursor.h"
+#include "platform/property_list_guard.h"
 
 namespace uk::platform {
 namespace {
