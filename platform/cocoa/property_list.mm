@@ -66,7 +66,8 @@ std::optional<PropertyList> convertDictionary(NSDictionary* dictionary, std::siz
     if (!name || !budget.chargeLeaf(name->size())) return std::nullopt;
     std::optional<PropertyList> item = convert([dictionary objectForKey:key], depth, budget);
     if (!item) return std::nullopt;
-    entries.insert_or_assign(std::move(*name), std::move(*item));
+    // Distinct keys convert to distinct texts; a collision is refused.
+    if (!entries.emplace(std::move(*name), std::move(*item)).second) return std::nullopt;
   }
   return PropertyList{std::move(entries)};
 }
