@@ -14,7 +14,9 @@ FileManager& FileManager::defaultManager() {
 FileURL FileManager::homeDirectoryForCurrentUser() {
   @autoreleasepool {
     NSURL* home = [[NSFileManager defaultManager] homeDirectoryForCurrentUser];
-    return FileURL::fileURLWithPath(toStdString(home.path), true);
+    // A home whose path has no exact UTF-8 spelling (which APFS cannot
+    // store) is searched as the empty, root-owned /var/empty.
+    return FileURL::fileURLWithPath(toStdString(home.path).value_or("/var/empty"), true);
   }
 }
 
@@ -32,7 +34,10 @@ bool FileManager::trashItemAtURL(const FileURL& url, Error* error) {
                                                         error:&failure]) {
       return true;
     }
-    if (error != nullptr) error->localizedDescription = toStdString(failure.localizedDescription);
+    if (error != nullptr) {
+      error->localizedDescription = toStdString(failure.localizedDescription)
+                                        .value_or("The item could not be moved to the Trash.");
+    }
     return false;
   }
 }

@@ -39,7 +39,8 @@ set_source_files_properties(${UK_COCOA_SOURCES} PROPERTIES COMPILE_OPTIONS -fobj
 # Pure functions of their input (text equality, property-list parsing): the
 # logic tests use these real ones beside the fake.
 add_library(uk_platform_pure STATIC ${UK_COCOA_PURE_SOURCES})
-target_link_libraries(uk_platform_pure PUBLIC uk_platform_values ${UK_FOUNDATION})
+target_link_libraries(uk_platform_pure PUBLIC uk_platform_values uk_property_list_guard
+  ${UK_FOUNDATION})
 
 # Everything that touches the system: files, the trash, processes, alerts. The
 # bounded file read, the item attributes, the child processes and the

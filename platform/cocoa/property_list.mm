@@ -1,5 +1,7 @@
-// Property-list parsing over Foundation's NSPropertyListSerialization (XML,
-// binary and the old text encoding), converted into the portable value tree.
+// Property-list parsing over Foundation's NSPropertyListSerialization, behind
+// the pre-check that the Linux reader runs too (so the old text encoding and
+// everything else outside the shared subset is refused here as there),
+// converted into the portable value tree.
 
 #include "platform/property_list.h"
 
@@ -8,6 +10,7 @@
 
 #include "platform/cocoa/string_conversions.h"
 #include "platform/property_list_budget.h"
+#include "platform/property_list_guard.h"
 
 namespace uk::platform {
 namespace {
@@ -59,11 +62,12 @@ std::optional<PropertyList> convertDictionary(NSDictionary* dictionary, std::siz
   PlistDictionary entries;
   for (id key in dictionary) {
     if (![key isKindOfClass:[NSString class]]) return std::nullopt;
-    std::string name = toStdString(key);
-    if (!budget.chargeLeaf(name.size())) return std::nullopt;
+    std::optional<std::string> name = toStdString(key);
+    if (!name || !budget.chargeLeaf(name->size())) return std::nullopt;
     std::optional<PropertyList> item = convert([dictionary objectForKey:key], depth, budget);
     if (!item) return std::nullopt;
-    entries.insert_or_assign(std::move(name), std::move(*item));
+    // Distinct keys convert to distinct texts; a collision is refused.
+    if (!entries.emplace(std::move(*name), std::move(*item)).second) return std::nullopt;
   }
   return PropertyList{std::move(entries)};
 }
@@ -71,9 +75,9 @@ std::optional<PropertyList> convertDictionary(NSDictionary* dictionary, std::siz
 // `depth` is the nesting of the container that holds `value`: 0 at the top.
 std::optional<PropertyList> convert(id value, std::size_t depth, PropertyListBudget& budget) {
   if ([value isKindOfClass:[NSString class]]) {
-    std::string text = toStdString(value);
-    if (!budget.chargeLeaf(text.size())) return std::nullopt;
-    return PropertyList{std::move(text)};
+    std::optional<std::string> text = toStdString(value);
+    if (!text || !budget.chargeLeaf(text->size())) return std::nullopt;
+    return PropertyList{std::move(*text)};
   }
   if ([value isKindOfClass:[NSNumber class]]) {
     if (!budget.chargeLeaf(0)) return std::nullopt;
@@ -103,6 +107,7 @@ std::optional<PropertyList> convert(id value, std::size_t depth, PropertyListBud
 }  // namespace
 
 std::optional<PropertyList> propertyListWithData(std::span<const std::uint8_t> bytes) {
+  if (bytes.empty() || !propertyListIsSafeToParse(bytes)) return std::nullopt;
   @autoreleasepool {
     // The bytes stay ours: Foundation reads them in place and never frees them.
     NSData* data = [NSData dataWithBytesNoCopy:const_cast<std::uint8_t*>(bytes.data())

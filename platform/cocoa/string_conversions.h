@@ -14,19 +14,31 @@
 
 namespace uk::platform {
 
-// The text as an NSString, or nil when it is not valid UTF-8.
+// The text as an NSString with exactly its characters, or nil when it is not
+// valid UTF-8, holds NUL, or would not convert exactly: Foundation's UTF-8
+// decoding drops a leading byte order mark, so the lengths are compared.
 inline NSString* toNSString(std::string_view text) {
-  return [[NSString alloc] initWithBytes:text.data()
-                                  length:text.size()
-                                encoding:NSUTF8StringEncoding];
+  if (text.find('\0') != std::string_view::npos) return nil;
+  NSString* string = [[NSString alloc] initWithBytes:text.data()
+                                              length:text.size()
+                                            encoding:NSUTF8StringEncoding];
+  if (string == nil || [string lengthOfBytesUsingEncoding:NSUTF8StringEncoding] != text.size()) {
+    return nil;
+  }
+  return string;
 }
 
-// The UTF-8 spelling of the string; empty for nil. An unpaired surrogate,
-// which has no UTF-8 spelling, comes out as a substitute character.
-inline std::string toStdString(NSString* string) {
-  NSData* bytes = [string dataUsingEncoding:NSUTF8StringEncoding allowLossyConversion:YES];
-  if (bytes.length == 0) return {};
-  return std::string(static_cast<const char*>(bytes.bytes), bytes.length);
+// The UTF-8 spelling of the string; nothing for nil, for a string that holds
+// NUL, and for one with no exact UTF-8 spelling (an unpaired surrogate): the
+// spelling must convert back to an equal string, character for character.
+inline std::optional<std::string> toStdString(NSString* string) {
+  if (string == nil) return std::nullopt;
+  NSData* bytes = [string dataUsingEncoding:NSUTF8StringEncoding allowLossyConversion:NO];
+  if (bytes == nil) return std::nullopt;
+  std::string text(static_cast<const char*>(bytes.bytes), bytes.length);
+  NSString* back = toNSString(text);
+  if (back == nil || ![back isEqualToString:string]) return std::nullopt;
+  return text;
 }
 
 // The file NSURL of the same path and directory mark, or nil when the path is
@@ -38,10 +50,13 @@ inline NSURL* toNSURL(const FileURL& url) {
 }
 
 // The FileURL of a file NSURL, taken from its path and keeping its directory
-// mark; nothing for nil or for a URL that does not name a file.
+// mark; nothing for nil, for a URL that does not name a file, and for a path
+// that does not convert exactly.
 inline std::optional<FileURL> toFileURL(NSURL* url) {
-  if (url == nil || !url.isFileURL || url.path == nil) return std::nullopt;
-  return FileURL::fileURLWithPath(toStdString(url.path), url.hasDirectoryPath);
+  if (url == nil || !url.isFileURL) return std::nullopt;
+  std::optional<std::string> path = toStdString(url.path);
+  if (!path) return std::nullopt;
+  return FileURL::fileURLWithPath(*path, url.hasDirectoryPath);
 }
 
 }  // namespace uk::platform

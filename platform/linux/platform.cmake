@@ -10,11 +10,9 @@ pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11)
 # logic tests use these real ones beside the fake.
 add_library(uk_platform_pure STATIC
   ${CMAKE_CURRENT_LIST_DIR}/text.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/property_list.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/plist_guard.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/plist_guard_binary.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/plist_guard_xml.cpp)
-target_link_libraries(uk_platform_pure PUBLIC uk_platform_values PkgConfig::GLIB PkgConfig::PLIST)
+  ${CMAKE_CURRENT_LIST_DIR}/property_list.cpp)
+target_link_libraries(uk_platform_pure PUBLIC uk_platform_values uk_property_list_guard
+  PkgConfig::GLIB PkgConfig::PLIST)
 
 # Everything that touches the system: files, the trash, processes, alerts. The
 # bounded file read, the item attributes and the child processes are the

@@ -14,8 +14,8 @@
 #include <memory>
 #include <vector>
 
-#include "platform/linux/plist_guard.h"
 #include "platform/property_list_budget.h"
+#include "platform/property_list_guard.h"
 
 namespace uk::platform {
 namespace {
@@ -147,8 +147,8 @@ std::optional<PropertyList> convert(plist_t root) {
       plist_dict_new_iter(work.node, &iter);
       if (iter == nullptr) return std::nullopt;
       std::unique_ptr<void, FreeDeleter> iterOwner(iter);
-      // A key repeated in a binary list keeps its last value, as a repeated
-      // key in XML does when libplist parses it.
+      // The pre-check has refused a key repeated in either encoding; a key
+      // that still comes twice is refused here too, never replaced.
       std::map<std::string, plist_t> items;
       for (;;) {
         char* rawKey = nullptr;
@@ -158,7 +158,7 @@ std::optional<PropertyList> convert(plist_t root) {
         if (rawKey == nullptr || item == nullptr) break;
         std::optional<std::string> key = utf8Text(rawKey);
         if (!key || !budget.chargeLeaf(key->size())) return std::nullopt;
-        items.insert_or_assign(std::move(*key), item);
+        if (!items.emplace(std::move(*key), item).second) return std::nullopt;
       }
       for (auto& [key, item] : items) pending.push_back({item, &(*dictionary)[key], depth});
     }

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <memory>
 
+#include "tests/platform/divergent_property_lists.h"
 #include "tests/platform/hostile_property_lists.h"
 
 namespace uk::platform {
@@ -214,18 +215,36 @@ TEST(PropertyListShapes, StringAtTopLevelGivesAString) {
   EXPECT_EQ(as<std::string>(*parsed), "a");
 }
 
-TEST(PropertyListShapes, RepeatedBinaryKeyKeepsItsLastValue) {
+TEST(PropertyListShapes, RepeatedBinaryKeyIsRefused) {
+  // Foundation keeps the first of two values and libplist the last, so
+  // neither may decide.
   BinaryPlistWriter writer;
   writer.add(writer.dictionary({1, 1}, {2, 3}));
   writer.add(BinaryPlistWriter::ascii("CFBundleIdentifier"));
   writer.add(BinaryPlistWriter::ascii("first"));
   writer.add(BinaryPlistWriter::ascii("last"));
-  std::optional<PropertyList> parsed = propertyListWithData(writer.finish());
-  ASSERT_TRUE(parsed);
-  const PlistDictionary& values = dictionary(*parsed);
-  EXPECT_EQ(values.size(), 1u);
-  EXPECT_EQ(as<std::string>(at(values, "CFBundleIdentifier")), "last");
+  EXPECT_FALSE(propertyListWithData(writer.finish()));
 }
+
+// ---------------------------------------------------------------------------
+// Lists that Foundation and libplist read differently: refused here and on a
+// Mac, while each genuine twin reads with the three genuine values.
+
+class DivergentInfoPlist : public ::testing::TestWithParam<test::DivergentList> {};
+
+TEST_P(DivergentInfoPlist, ForgedIsRefusedAndTwinReads) {
+  EXPECT_FALSE(propertyListWithData(GetParam().forged));
+  std::optional<PropertyList> twin = propertyListWithData(GetParam().genuine);
+  ASSERT_TRUE(twin);
+  const PlistDictionary& info = dictionary(*twin);
+  EXPECT_EQ(as<std::string>(at(info, "CFBundleIdentifier")), "test.kellix.Archiver");
+  EXPECT_EQ(as<std::string>(at(info, "CFBundleExecutable")), "Kellix");
+  EXPECT_EQ(as<std::string>(at(info, "CFBundlePackageType")), "APPL");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, DivergentInfoPlist,
+                         ::testing::ValuesIn(test::divergentPropertyLists()),
+                         [](const auto& info) { return info.param.name; });
 
 // ---------------------------------------------------------------------------
 // Hostile lists

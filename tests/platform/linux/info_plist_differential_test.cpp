@@ -30,6 +30,7 @@
 
 #include "platform/platform.h"
 #include "platform/property_list.h"
+#include "tests/platform/divergent_property_lists.h"
 #include "tests/platform/hostile_property_lists.h"
 
 namespace uk::platform {
@@ -136,7 +137,8 @@ class Generator {
               "ellix";  // KELVIN SIGN
         entries.push_back("<key>" + spelled(kKeys[i]) + "</key>" + gap() + "<string>" +
                           spelled(genuine) + "</string>");
-        // A repeated key: the last one counts, in Foundation as here.
+        // A repeated key, which our reader refuses: such a list never
+        // reaches the comparison (plistlib keeps the last value).
         if (chance(0.05)) {
           repeated = true;
           entries.push_back("<key>" + std::string(kKeys[i]) + "</key><string>other</string>");
@@ -503,6 +505,60 @@ TEST(PlistlibDifferential, EveryListWeReadAsGenuineReadsTheSameInPlistlib) {
       static_cast<unsigned long long>(xmlInputs), static_cast<unsigned long long>(binaryInputs),
       ours.size(), static_cast<unsigned long long>(mutatedAccepted), differences, otherValues,
       otherTrees);
+}
+
+// plistlib's answer line (see plistlib_reference.py) for each list.
+std::vector<std::string> plistlibAnswers(const std::vector<test::Bytes>& lists) {
+  const std::filesystem::path records =
+      std::filesystem::temp_directory_path() / ("plist_twins_" + std::to_string(getpid()));
+  {
+    std::ofstream out(records, std::ios::binary);
+    for (const test::Bytes& bytes : lists) {
+      const std::uint32_t size = static_cast<std::uint32_t>(bytes.size());
+      const char length[4] = {static_cast<char>(size >> 24), static_cast<char>(size >> 16),
+                              static_cast<char>(size >> 8), static_cast<char>(size)};
+      out.write(length, 4);
+      out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(size));
+    }
+  }
+  const std::filesystem::path script =
+      std::filesystem::path(__FILE__).parent_path() / "plistlib_reference.py";
+  const std::string command = "python3 '" + script.string() + "' '" + records.string() + "'";
+  std::unique_ptr<FILE, int (*)(FILE*)> reference(popen(command.c_str(), "r"), &pclose);
+  std::string answers;
+  char buffer[1 << 16];
+  for (std::size_t n;
+       reference && (n = std::fread(buffer, 1, sizeof buffer, reference.get())) > 0;) {
+    answers.append(buffer, n);
+  }
+  std::filesystem::remove(records);
+  std::vector<std::string> lines;
+  std::istringstream in(answers);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The lists where plistlib, like libplist, reads what CoreFoundation reads
+// otherwise (CFBinaryPList.c's __CFBinaryPlistGetTopLevelInfo and
+// __CFBinaryPlistCreateObjectFiltered, CFPropertyList.c's XML reader): the
+// verdict follows CoreFoundation, so each forged member is refused here
+// whatever plistlib says, and each twin reads with the genuine values both
+// here and in plistlib, an independent reader.
+TEST(PlistlibDifferential, DivergentListsFollowCoreFoundation) {
+  std::vector<test::Bytes> twins;
+  for (const test::DivergentList& list : test::divergentPropertyLists()) {
+    EXPECT_FALSE(genuineValues(list.forged)) << list.name;
+    EXPECT_TRUE(genuineValues(list.genuine)) << list.name;
+    twins.push_back(list.genuine);
+  }
+  const std::vector<std::string> answers = plistlibAnswers(twins);
+  ASSERT_EQ(answers.size(), twins.size());
+  std::string expected = "ok";
+  for (const char* value : kGenuine) expected += "\t" + hex(value);
+  for (std::size_t i = 0; i < answers.size(); ++i) {
+    EXPECT_TRUE(answers[i].starts_with(expected + "\t"))
+        << test::divergentPropertyLists()[i].name << ": " << answers[i];
+  }
 }
 
 }  // namespace

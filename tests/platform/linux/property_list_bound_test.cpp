@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string>
 
-#include "platform/linux/plist_guard.h"
+#include "platform/property_list_guard.h"
 #include "platform/property_list.h"
 #include "platform/property_list_limits.h"
 #include "tests/platform/hostile_property_lists.h"

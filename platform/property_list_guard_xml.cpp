@@ -2,14 +2,14 @@
 // subset of XML that Apple's writers produce and that Foundation's parser
 // (CFPropertyList.c) and libplist read alike, within the shared limits.
 
-#include <glib.h>
-
+#include <algorithm>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
-#include "platform/linux/plist_byte_cursor.h"
-#include "platform/linux/plist_guard.h"
+#include "platform/property_list_byte_cursor.h"
+#include "platform/property_list_guard.h"
 
 namespace uk::platform {
 namespace {
@@ -24,6 +24,56 @@ constexpr std::uint64_t kMaxUnescapeCost = std::uint64_t{1} << 26;
 constexpr std::string_view kPublicIdentifiers[] = {"-//Apple//DTD PLIST 1.0//EN",
                                                    "-//Apple Computer//DTD PLIST 1.0//EN"};
 constexpr std::string_view kSystemIdentifier = "http://www.apple.com/DTDs/PropertyList-1.0.dtd";
+
+// U+FEFF, refused anywhere in text: Foundation's UTF-8 decoding drops it at
+// the start of a run it converts, so "\uFEFFCFBundleIdentifier" would read as
+// "CFBundleIdentifier" there and not in libplist.
+constexpr std::uint32_t kByteOrderMark = 0xFEFF;
+constexpr std::string_view kByteOrderMarkUtf8 = "\xEF\xBB\xBF";
+
+bool isDigit(int c);
+
+int asciiLower(int c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
+bool isAsciiLetter(int c) { return asciiLower(c) >= 'a' && asciiLower(c) <= 'z'; }
+// The value of a hexadecimal digit in either letter case, or -1.
+int hexDigitValue(int c) {
+  if (isDigit(c)) return c - '0';
+  const int lower = asciiLower(c);
+  return lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
+}
+
+// Well-formed UTF-8 (RFC 3629: shortest forms, no surrogates, nothing past
+// U+10FFFF) without NUL.
+bool isValidUtf8(std::span<const std::uint8_t> bytes) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::uint8_t lead = bytes[i];
+    if (lead == 0) return false;
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length = 0;
+    std::uint32_t c = 0;
+    std::uint32_t least = 0;
+    if ((lead & 0xE0) == 0xC0) {
+      length = 2, c = lead & 0x1F, least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      length = 3, c = lead & 0x0F, least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      length = 4, c = lead & 0x07, least = 0x10000;
+    } else {
+      return false;
+    }
+    if (length > bytes.size() - i) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((bytes[i + k] & 0xC0) != 0x80) return false;
+      c = (c << 6) | (bytes[i + k] & 0x3F);
+    }
+    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    i += length;
+  }
+  return true;
+}
 
 bool isSpace(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 bool isDigit(int c) { return c >= '0' && c <= '9'; }
@@ -58,8 +108,7 @@ bool readAttribute(ByteCursor& in, std::string_view name, std::string_view value
   in.skip(1);
   for (char expected : value) {
     const int c = in.peek();
-    if (c < 0 || (anyCase ? g_ascii_tolower(static_cast<gchar>(c)) != g_ascii_tolower(expected)
-                          : c != expected)) {
+    if (c < 0 || (anyCase ? asciiLower(c) != asciiLower(expected) : c != expected)) {
       return false;
     }
     in.skip(1);
@@ -143,8 +192,7 @@ bool readReference(ByteCursor& in) {
   std::uint32_t codePoint = 0;
   std::size_t digits = 0;
   for (int c = in.peek(); c != ';'; c = in.peek()) {
-    const int value =
-        hex ? g_ascii_xdigit_value(static_cast<gchar>(c)) : (isDigit(c) ? c - '0' : -1);
+    const int value = hex ? hexDigitValue(c) : (isDigit(c) ? c - '0' : -1);
     if (c < 0 || value < 0 || ++digits > 7) return false;
     codePoint = codePoint * (hex ? 16 : 10) + static_cast<std::uint32_t>(value);
     in.skip(1);
@@ -152,7 +200,66 @@ bool readReference(ByteCursor& in) {
   in.skip(1);
   const bool surrogate = codePoint >= 0xD800 && codePoint <= 0xDFFF;
   return digits > 0 && codePoint != 0 && codePoint <= 0x10FFFF && !surrogate &&
-         !isForbiddenControl(codePoint) && codePoint != 0xFFFE && codePoint != 0xFFFF;
+         !isForbiddenControl(codePoint) && codePoint != 0xFFFE && codePoint != 0xFFFF &&
+         codePoint != kByteOrderMark;
+}
+
+// Appends the UTF-8 spelling of a scalar value.
+void appendUtf8(std::string& out, std::uint32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// The text that a reader makes of `raw`, the already checked content of a
+// <key>: references resolved, CDATA sections unwrapped.
+std::string decodedText(std::string_view raw) {
+  std::string out;
+  out.reserve(raw.size());
+  for (std::size_t i = 0; i < raw.size();) {
+    if (raw.substr(i).starts_with("<![CDATA[")) {
+      const std::size_t end = raw.find("]]>", i + 9);
+      out.append(raw.substr(i + 9, end - i - 9));
+      i = end + 3;
+    } else if (raw[i] == '&') {
+      const std::size_t end = raw.find(';', i);
+      const std::string_view name = raw.substr(i + 1, end - i - 1);
+      i = end + 1;
+      if (name == "amp") {
+        out += '&';
+      } else if (name == "lt") {
+        out += '<';
+      } else if (name == "gt") {
+        out += '>';
+      } else if (name == "quot") {
+        out += '"';
+      } else if (name == "apos") {
+        out += '\'';
+      } else {
+        const bool hex = name.size() > 1 && name[1] == 'x';
+        std::uint32_t c = 0;
+        for (char digit : name.substr(hex ? 2 : 1)) {
+          c = c * (hex ? 16 : 10) + static_cast<std::uint32_t>(hexDigitValue(digit));
+        }
+        appendUtf8(out, c);
+      }
+    } else {
+      out += raw[i++];
+    }
+  }
+  return out;
 }
 
 // The text of a <key> or <string> up to its end tag: characters, references
@@ -170,6 +277,7 @@ class TextCheck {
         while (!in.skip("]]>")) {
           const int inside = in.peek();
           if (inside < 0 || isForbiddenControl(static_cast<std::uint32_t>(inside))) return false;
+          if (in.lookingAt(kByteOrderMarkUtf8)) return false;
           in.skip(1);
         }
         runStart_ = in.position();
@@ -178,7 +286,8 @@ class TextCheck {
         ++runReferences_;
       } else if (c == ']' && in.lookingAt("]]>")) {
         return false;
-      } else if (isForbiddenControl(static_cast<std::uint32_t>(c))) {
+      } else if (isForbiddenControl(static_cast<std::uint32_t>(c)) ||
+                 in.lookingAt(kByteOrderMarkUtf8)) {
         return false;
       } else {
         in.skip(1);
@@ -263,7 +372,7 @@ bool readData(ByteCursor& in) {
     if (c < 0) return false;
     if (c == '=') {
       ++padding;
-    } else if (g_ascii_isalnum(static_cast<gchar>(c)) || c == '+' || c == '/') {
+    } else if ((isAsciiLetter(c) || isDigit(c)) || c == '+' || c == '/') {
       if (padding > 0) return false;
     } else if (!isSpace(c)) {
       return false;
@@ -363,14 +472,32 @@ class XmlCheck {
     Tag tag;
     bool awaitsValue = false;  // a dictionary between a key and its value
     bool full = false;         // <plist> that holds its one object
+    std::size_t firstKey = 0;  // a dictionary's first key in keys_
   };
 
   bool close() {
     const Open& top = open_.back();
     if (top.awaitsValue || (top.tag == Tag::plist && !top.full)) return false;
     if (!readEndTag(in_, top.tag)) return false;
+    if (top.tag == Tag::dict && !keysAreAccepted(top.firstKey)) return false;
     open_.pop_back();
     return true;
+  }
+
+  // The keys of the dictionary just closed, from `first` on: no text twice
+  // (refused in both encodings alike, as binary readers disagree on which
+  // value a repeated key keeps), and not "CF$UID" alone, which
+  // CoreFoundation's XML reader (CFPropertyList.c) turns into a keyed-archive
+  // UID, a value the Mac conversion refuses.
+  bool keysAreAccepted(std::size_t first) {
+    const auto begin = keys_.begin() + static_cast<std::ptrdiff_t>(first);
+    bool accepted = !(keys_.size() - first == 1 && keys_.back() == "CF$UID");
+    if (accepted) {
+      std::sort(begin, keys_.end());
+      accepted = std::adjacent_find(begin, keys_.end()) == keys_.end();
+    }
+    keys_.erase(begin, keys_.end());
+    return accepted;
   }
 
   // One element at "<": placed where its parent allows it, then read whole
@@ -398,9 +525,10 @@ class XmlCheck {
     if (tag == Tag::dict || tag == Tag::array) {
       if (empty) return true;
       if (open_.size() > kPropertyListMaxDepth) return false;  // <plist> is not counted
-      open_.push_back({tag});
+      open_.push_back({tag, false, false, keys_.size()});
       return true;
     }
+    if (tag == Tag::key && empty) keys_.emplace_back();
     if (tag == Tag::yes || tag == Tag::no || empty) {
       // Foundation refuses an empty <integer/>, <real/>, <date/> or <data/>;
       // <true> and <false> are written empty.
@@ -409,10 +537,15 @@ class XmlCheck {
     bool read = false;
     switch (tag) {
       case Tag::key:
-      case Tag::string:
-        text_.start(in_.position());
+      case Tag::string: {
+        const std::size_t start = in_.position();
+        text_.start(start);
         read = text_.read(in_);
+        if (read && tag == Tag::key) {
+          keys_.push_back(decodedText(in_.text(start, in_.position())));
+        }
         break;
+      }
       case Tag::integer:
         read = readInteger(in_);
         break;
@@ -433,17 +566,14 @@ class XmlCheck {
   std::vector<Open> open_;
   TextCheck text_;
   std::size_t elements_ = 0;
+  std::vector<std::string> keys_;  // of the open dictionaries, innermost last
 };
 
 }  // namespace
 
 bool xmlPropertyListIsSafe(std::span<const std::uint8_t> bytes) {
-  // Valid UTF-8 throughout; with an explicit length a NUL byte is invalid.
-  const gchar* invalid = nullptr;
-  if (!g_utf8_validate(reinterpret_cast<const gchar*>(bytes.data()),
-                       static_cast<gssize>(bytes.size()), &invalid)) {
-    return false;
-  }
+  // Valid UTF-8 throughout, without NUL.
+  if (!isValidUtf8(bytes)) return false;
   return XmlCheck(bytes).run();
 }
 

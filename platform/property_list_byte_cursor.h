@@ -31,6 +31,11 @@ class ByteCursor {
                             literal.size()) == literal;
   }
 
+  // The bytes from `start` to `end` (both positions already passed), as text.
+  std::string_view text(std::size_t start, std::size_t end) const {
+    return std::string_view(reinterpret_cast<const char*>(bytes_.data()) + start, end - start);
+  }
+
   // Moves `count` bytes on; false, at the end, when fewer are left.
   bool skip(std::size_t count) {
     if (count > remaining()) return runOut();

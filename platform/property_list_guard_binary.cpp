@@ -1,12 +1,15 @@
 // The pre-check of binary ("bplist00") property lists: an iterative walk of
 // the object graph from the root, each object read through a bounded cursor.
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
-#include "platform/linux/plist_byte_cursor.h"
-#include "platform/linux/plist_guard.h"
+#include "platform/property_list_byte_cursor.h"
+#include "platform/property_list_guard.h"
 
 namespace uk::platform {
 namespace {
@@ -45,11 +48,19 @@ class BinaryCheck {
         continue;
       }
       const bool isKey = top.next < top.keys;
+      if (top.next == 0) keyTexts_.clear();
       std::uint64_t child = 0;
       if (!top.refs.readBigEndian(refSize_, child)) return false;
       ++top.next;
       if (++referencesRead_ > kPropertyListMaxValues) return false;
       if (!visit(child, isKey)) return false;
+      // Keys are strings, so no other container opens while they are read.
+      if (isKey) {
+        std::uint32_t text = 0;
+        if (!textOf(child, text)) return false;
+        keyTexts_.push_back(text);
+        if (top.next == top.keys && !keysAreDistinct()) return false;
+      }
     }
     return true;
   }
@@ -65,6 +76,7 @@ class BinaryCheck {
     std::uint32_t values = 0;   // values it expands to, itself included
     std::uint32_t payload = 0;  // string and data bytes it expands to
     State state = State::unseen;
+    std::uint32_t text = 0;  // for a string used as a key: see textOf
   };
   static_assert(kPropertyListMaxValues < UINT32_MAX && kPropertyListMaxPayloadBytes < UINT32_MAX);
 
@@ -105,16 +117,71 @@ class BinaryCheck {
     if (objectCount == 0 || objectCount > kPropertyListMaxValues || root_ >= objectCount) {
       return false;
     }
+    // The rules of CoreFoundation's __CFBinaryPlistGetTopLevelInfo: at least
+    // one byte of objects, an offset table that ends exactly where the
+    // trailer begins, references wide enough to number every object, and
+    // offsets wide enough to reach the offset table's own start.
     const std::uint64_t end = bytes_.size() - kTrailerSize;
-    if (tableOffset < kBinaryPropertyListMagic.size() || tableOffset >= end) return false;
+    if (tableOffset <= kBinaryPropertyListMagic.size() || tableOffset >= end) return false;
     if (objectCount > (end - tableOffset) / offsetSize) return false;
+    if (tableOffset + objectCount * offsetSize != end) return false;
+    if (refSize < 8 && (std::uint64_t{1} << (8 * refSize)) <= objectCount) return false;
+    if (offsetSize < 8 && (std::uint64_t{1} << (8 * offsetSize)) <= tableOffset) return false;
     offsetSize_ = offsetSize;
     refSize_ = refSize;
     objectCount_ = objectCount;
     objects_ = bytes_.first(static_cast<std::size_t>(tableOffset));
     offsets_ = bytes_.subspan(static_cast<std::size_t>(tableOffset),
                               static_cast<std::size_t>(objectCount * offsetSize));
+    // Every entry, used or not, points before the offset table
+    // (__CFBinaryPlistGetTopLevelInfo checks them all before any walk).
+    ByteCursor entries(offsets_);
+    for (std::uint64_t i = 0; i < objectCount; ++i) {
+      std::uint64_t offset = 0;
+      if (!entries.readBigEndian(offsetSize, offset) || offset >= tableOffset) return false;
+    }
     return true;
+  }
+
+  // A number shared by every string object of the same text, ASCII and
+  // UTF-16 alike, so that a dictionary can tell two keys of one text apart
+  // from two keys that only share an object. Zero stands for "not yet known".
+  bool textOf(std::uint64_t index, std::uint32_t& id) {
+    Record& record = records_[index];
+    if (record.text != 0) {
+      id = record.text;
+      return true;
+    }
+    Object object;
+    if (!header(index, object)) return false;
+    std::string units;  // UTF-16 code units, big-endian, ASCII widened
+    std::span<const std::uint8_t> content;
+    if (object.kind == kAsciiString) {
+      if (!object.body.take(object.count, content)) return false;
+      units.reserve(content.size() * 2);
+      for (std::uint8_t c : content) units += {'\0', static_cast<char>(c)};
+    } else if (object.kind == kUtf16String) {
+      if (object.count > object.body.remaining() / 2) return false;
+      object.body.take(object.count * 2, content);
+      units.assign(content.begin(), content.end());
+    } else {
+      return false;
+    }
+    if (!scan(content.size())) return false;
+    const auto [found, added] =
+        texts_.try_emplace(std::move(units), static_cast<std::uint32_t>(texts_.size() + 1));
+    record.text = found->second;
+    id = record.text;
+    return true;
+  }
+
+  // True when no two keys of the dictionary just read share a text: a
+  // repeated key keeps its first value in CoreFoundation (the binary reader
+  // builds dictionaries with __CFDictionaryCreateTransfer) and its last in
+  // libplist, so neither reading may decide.
+  bool keysAreDistinct() {
+    std::sort(keyTexts_.begin(), keyTexts_.end());
+    return std::adjacent_find(keyTexts_.begin(), keyTexts_.end()) == keyTexts_.end();
   }
 
   // The marker and count of object `index`, each byte inside the object area.
@@ -183,7 +250,9 @@ class BinaryCheck {
           body.readBigEndian(2, unit);
           const bool high = unit >= 0xD800 && unit <= 0xDBFF;
           const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
-          if (unit == 0 || expectLow != low) return false;
+          // U+FEFF as well: Foundation's UTF-8 decoding drops a leading byte
+          // order mark, so the text could read otherwise on the way back.
+          if (unit == 0 || unit == 0xFEFF || expectLow != low) return false;
           expectLow = high;
         }
         return !expectLow;
@@ -227,7 +296,7 @@ class BinaryCheck {
     }
     std::uint64_t bytes = 0;
     if (!leafIsSafe(object, bytes)) return false;
-    record = {1, static_cast<std::uint32_t>(bytes), State::done};
+    record = {1, static_cast<std::uint32_t>(bytes), State::done, 0};
     return add(1, bytes);
   }
 
@@ -252,7 +321,7 @@ class BinaryCheck {
     const std::uint64_t payload = stack_.back().payload;
     stack_.pop_back();
     records_[index] = {static_cast<std::uint32_t>(values), static_cast<std::uint32_t>(payload),
-                       State::done};
+                       State::done, 0};
     return add(values, payload);
   }
 
@@ -267,6 +336,8 @@ class BinaryCheck {
   std::vector<Frame> stack_;
   std::uint64_t referencesRead_ = 0;
   std::uint64_t scanned_ = 0;
+  std::unordered_map<std::string, std::uint32_t> texts_;
+  std::vector<std::uint32_t> keyTexts_;  // of the dictionary whose keys are read
 };
 
 }  // namespace

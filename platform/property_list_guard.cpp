@@ -1,7 +1,7 @@
 // The pre-check of property-list bytes before libplist parses them: the
 // encoding decides which of the two checks reads them.
 
-#include "platform/linux/plist_guard.h"
+#include "platform/property_list_guard.h"
 
 #include <string_view>
 
