@@ -55,6 +55,12 @@ bool displayAvailable() {
   static const bool available = [] {
     g_set_prgname("UninstallKellix");
     g_set_application_name(kWindowTitle);
+    // X11 alone: without a display GDK would go on to its Broadway backend,
+    // whose start-up asks g_get_user_runtime_dir(), and with XDG_RUNTIME_DIR
+    // unset GLib answers the user cache folder and makes ~/.cache on the spot
+    // (seen with strace: mkdir under gdk_display_manager_open_display). The
+    // uninstaller keeps no state and leaves nothing in the home folder.
+    gdk_set_allowed_backends("x11");
     if (!gtk_init_check(nullptr, nullptr)) return false;
     // Opening the display installed GDK's handler; this one replaces it.
     if (GDK_IS_X11_DISPLAY(gdk_display_get_default())) XSetIOErrorHandler(endRunWhenDisplayGoes);

@@ -13,7 +13,9 @@ vanishes. Needs root (namespaces, overlayfs, chroot).
 
 import argparse
 import os
+import re
 import shutil
+import socket
 import subprocess
 import sys
 
@@ -34,14 +36,38 @@ def show_display(sandbox, display):
         sandbox.extra_environment["XAUTHORITY"] = "/tmp/.Xauthority"
 
 
+def reachable(display):
+    """Whether an X server answers at `display` (":N", "unix:N" or "host:N"),
+    as GTK will find out when the program opens it: the alerts are windows
+    then, and terminal prompts otherwise."""
+    match = re.fullmatch(r"(.*):(\d+)(\.\d+)?", display or "")
+    if not match:
+        return False
+    host, number = match.group(1), int(match.group(2))
+    try:
+        if host in ("", "unix"):
+            with socket.socket(socket.AF_UNIX) as connection:
+                connection.settimeout(2)
+                connection.connect(f"/tmp/.X11-unix/X{number}")
+        else:
+            socket.create_connection((host, 6000 + number), timeout=2).close()
+        return True
+    except OSError:
+        return False
+
+
 def demo(options):
     display = os.environ.get("DISPLAY")
+    if display and not reachable(display):
+        print(f"DISPLAY={display} names no X server that answers: the alerts appear in this terminal.")
     with Sandbox(options.work, options.program, options.stub) as sandbox:
         bundle = sandbox.make_bundle("/Applications")
         if display:
             show_display(sandbox, display)
         print(f"Sandbox ready: {bundle} and {HOME}/Holiday photos.kelx are waiting.")
-        print("Answer in the window." if display else "Answer below (a number, or Return).")
+        windows = bool(display) and reachable(display)
+        print(f"Answer in the window on {display}." if windows else
+              "Answer below (a number, or Return).")
         print(flush=True)
         process = sandbox.start([options.program], display=display)
         status = process.wait()
@@ -57,6 +83,9 @@ def demo(options):
         print("Tools the uninstaller ran:")
         for call in sandbox.calls():
             print(f"  {call.tool} {' '.join(call.args)}")
+        if any(call.tool.endswith("/codesign") for call in sandbox.calls()):
+            print("  (codesign checks each copy twice: once while searching, and again just before"
+                  " the move, so a copy changed in between is not moved)")
         print("The sandbox is gone now; nothing on this machine changed.")
 
 

@@ -1,6 +1,7 @@
 """The end-to-end cases: tables of situations a user meets, each run in its
 own sandbox against the real, unchanged uninstaller."""
 
+import hashlib
 import os
 import plistlib
 import shutil
@@ -542,9 +543,10 @@ SUITES = {
 # -- what was verified is what is moved, into the searched home's own Trash -------------
 
 
-def moved_into(sandbox, failures, bundle, home, trash_name=None, original=None):
-    """`bundle` left its place and lies in the Trash of `home` byte for byte,
-    listed by trash-cli under `original` (where the kernel found it)."""
+def moved_into(sandbox, failures, bundle, home, original=None):
+    """`bundle` lies in the Trash of `home` with a .trashinfo naming `original`
+    (where the kernel found it; `bundle` unless told), and trash-cli lists it
+    there. Gives its place in the Trash, or nothing."""
     original = original or bundle
     trash = f"{home}/.local/share/Trash"
     found, texts = sandbox.trashed(trash)
@@ -602,6 +604,7 @@ def home_case(environment, searched, not_trashes):
             failures.check(not sandbox.exists(folder), f"nothing at {folder}")
 
     return case
+
 
 
 def unseen_confirmation_case(output):
@@ -786,3 +789,72 @@ SUITES["fault_injection"] = [
     ("every write, openat, close and rename from the confirmation on, failed in turn",
      every_file_call_failed_in_turn),
 ]
+
+
+# -- the home folder afterwards: nothing of the uninstaller's own ----------------------
+
+
+def home_entries(sandbox):
+    """Every entry of the home folder: type, permissions and a digest of the
+    content (short enough to show in a failure)."""
+    return {path: (kind, mode, None if content is None else
+                   hashlib.sha256(content if isinstance(content, bytes) else
+                                  content.encode(errors="surrogateescape")).hexdigest()[:16])
+            for path, (kind, mode, content) in sandbox.tree(HOME).items()}
+
+
+def home_unchanged_case(installed, answers):
+    """A run that moves nothing (the not-found alert, or a cancelled
+    confirmation) leaves the home folder entry for entry as it was: no
+    ~/.cache, no settings, no Trash folders."""
+
+    def case(sandbox, failures, options):
+        paths = [sandbox.make_bundle(folder) for folder in installed]
+        before = home_entries(sandbox)
+        alerts = [confirmation(paths)] if paths else [NOT_FOUND]
+        uninstall(sandbox, failures, options, answers, alerts)
+        after = home_entries(sandbox)
+        failures.equal(sorted(set(after) - set(before)), [], "entries added to the home folder")
+        failures.equal(after, before, "the home folder, entry for entry")
+
+    return case
+
+
+def home_after_move(sandbox, failures, options):
+    """A run that moved a copy adds the Trash folders and nothing else."""
+    sandbox.make_bundle("/Applications")
+    before = home_entries(sandbox)
+    uninstall(sandbox, failures, options, ["2", ""],
+              [confirmation([A]), report(MOVED_TITLE, [f"Moved to Trash: {A}"])])
+    added = sorted(set(home_entries(sandbox)) - set(before))
+    trash = os.path.relpath(TRASH, HOME)
+    failures.check(added and all(path == trash or path.startswith(trash + "/") or
+                                 trash.startswith(path + "/") for path in added),
+                   "only the Trash folders added to the home folder", repr(added))
+    failures.equal({path: entry for path, entry in home_entries(sandbox).items() if path in before},
+                   before, "what the home folder held before")
+
+
+def home_unchanged_with_window(sandbox, failures, options):
+    """With a display (GTK started for real) the not-found window, answered
+    with Return, leaves the home folder as it was."""
+    display = window.Display(sandbox)
+    before = home_entries(sandbox)
+    process = window.start_uninstaller(sandbox, options, display)
+    display.press(display.window_of(process), "Return")
+    window.finish(process, failures)
+    failures.equal(home_entries(sandbox), before, "the home folder, entry for entry")
+
+
+HOME_LEFT_ALONE = [
+    ("nothing installed: the not-found alert leaves the home folder as it was",
+     home_unchanged_case([], [""])),
+    ("a cancelled confirmation leaves the home folder as it was",
+     home_unchanged_case(["/Applications", HOME_APPLICATIONS], [""])),
+    ("end of input at the confirmation leaves the home folder as it was",
+     home_unchanged_case([HOME_APPLICATIONS], [])),
+    ("a moved copy adds the Trash folders and nothing else", home_after_move),
+    ("a GTK window session leaves the home folder as it was", home_unchanged_with_window),
+]
+
+SUITES["home_left_alone"] = HOME_LEFT_ALONE
