@@ -129,7 +129,7 @@ bool isDeletionDate(std::string_view text) {
 
 // Whether the .trashinfo at `file` is one that trash readers accept for the
 // item that was at `original`: "[Trash Info]" first, a Path= that names
-// `original` once unescaped, and a DeletionDate= of the specification's form.
+// `original` once unescaped, and a DeletionDate= of the freedesktop.org Trash form.
 bool infoNames(const std::string& file, const Trash& trash, const std::string& original) {
   const int descriptor = open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (descriptor < 0) return false;
