@@ -24,10 +24,6 @@
 namespace uk::platform {
 namespace {
 
-// A .trashinfo is a few hundred bytes; a larger file is not GIO's and is
-// replaced rather than read whole.
-constexpr std::size_t kMaximumInfoSize = 64 * 1024;
-
 struct Identity {
   dev_t device;
   ino_t inode;
@@ -131,19 +127,12 @@ bool isDeletionDate(std::string_view text) {
 // item that was at `original`: "[Trash Info]" first, a Path= that names
 // `original` once unescaped, and a DeletionDate= of the freedesktop.org Trash form.
 bool infoNames(const std::string& file, const Trash& trash, const std::string& original) {
-  const int descriptor = open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (descriptor < 0) return false;
-  std::string text;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t got = read(descriptor, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    text.append(buffer, static_cast<std::size_t>(got));
-    if (text.size() > kMaximumInfoSize) break;
-  }
-  close(descriptor);
-  if (text.size() > kMaximumInfoSize || !text.starts_with("[Trash Info]\n")) return false;
+  // The same bounded read that takes Info.plist: no final link followed.
+  const std::optional<std::vector<std::uint8_t>> bytes =
+      dataWithContentsOfURL(FileURL::fileURLWithPath(file, false));
+  if (!bytes) return false;
+  const std::string text(bytes->begin(), bytes->end());
+  if (!text.starts_with("[Trash Info]\n")) return false;
 
   bool pathNamed = false;
   bool dated = false;

@@ -553,8 +553,8 @@ def moved_into(sandbox, failures, bundle, home, original=None):
     name = found.get(original)
     if not failures.check(name is not None, f"a .trashinfo in {trash} naming {original}", repr(texts)):
         return
-    failures.check(original in sandbox.trash_list(home), f"trash-cli lists {original}",
-                   repr(sandbox.trash_list(home)))
+    listed = sandbox.trash_list(home)
+    failures.check(original in listed, f"trash-cli lists {original}", repr(listed))
     return f"{trash}/files/{name}"
 
 
